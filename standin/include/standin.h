@@ -1,0 +1,69 @@
+/* The stand-in host's own control interface, for the programs that play
+ * MATLAB's part: build arrays of any kind, call a module's mexFunction and
+ * learn what the call did. Modules never include this. */
+#ifndef STANDIN_STANDIN_H
+#define STANDIN_STANDIN_H
+
+#include "matrix.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void (*mex_function_t)(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
+
+/* A new array of any class, real or complex, full or sparse, with ndims
+ * (at least 2) dimensions. With with_data 0 the array has its dimensions
+ * only and no data (mxGetPr and mxGetData give NULL): that describes arrays
+ * far larger than memory, to exercise a module's size checks. With data,
+ * a full array holds its elements zero-filled; a sparse one holds no
+ * non-zero. Returns NULL when the memory cannot be had. */
+mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, size_t ndims,
+                       const size_t *dims, int with_data);
+
+/* Scratch blocks from mxCalloc not yet released, over all calls. */
+size_t standin_live_blocks(void);
+
+/* What one call did. */
+typedef struct {
+    int failed;               /* the module raised an error */
+    char id[128];             /* its identifier ("" for mexErrMsgTxt) */
+    char message[1024];       /* its text */
+    size_t callocs;           /* mxCalloc calls made */
+    size_t left_blocks;       /* scratch blocks still allocated at the end */
+    size_t left_bytes;
+    size_t arrays_created;    /* arrays the module created */
+    size_t arrays_left;       /* created, neither returned nor destroyed */
+    size_t bad_frees;         /* mxFree of a pointer the host never gave */
+} standin_outcome;
+
+/* Calls fn as MATLAB would: plhs must have room for max(nlhs, 1) arrays and
+ * is cleared first. The host gets control back when the module raises an
+ * error. Afterwards, as in MATLAB, scratch memory the module left allocated
+ * is freed; after an error the arrays it created are destroyed and plhs is
+ * cleared, after success those it did not return are. Returns failed. */
+int standin_call(mex_function_t fn, int nlhs, mxArray *plhs[], int nrhs,
+                 const mxArray *prhs[], standin_outcome *out);
+
+/* Text printed with mexPrintf and commands given to mexEvalString since the
+ * last standin_call began (or standin_clear_output). */
+const char *standin_output(void);
+size_t standin_eval_count(void);
+const char *standin_eval(size_t i);
+void standin_clear_output(void);
+/* With on non-zero, printed text also goes to stdout, flushed on "drawnow". */
+void standin_echo(int on);
+
+/* The stand-in's internals between libmex and libmx: a call is bracketed by
+ * these, and raise is how libmx ends the call when memory runs out. */
+typedef struct {
+    size_t callocs, left_blocks, left_bytes, arrays_created, arrays_left, bad_frees;
+} standin_mx_report;
+void standin_mx_begin(void (*raise)(const char *id, const char *message));
+void standin_mx_end(int failed, mxArray *plhs[], int nslots, standin_mx_report *report);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

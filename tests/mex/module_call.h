@@ -1,0 +1,171 @@
+// Calls the module dovex_fit.mexa64 through the stand-in host's loader, as
+// MATLAB would, and checks what a call did besides its result.
+#ifndef DOVEX_TESTS_MEX_MODULE_CALL_H
+#define DOVEX_TESTS_MEX_MODULE_CALL_H
+
+#include "data.h"
+#include "loader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+inline const char usage_line[] = "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
+inline const double nan_v = std::numeric_limits<double>::quiet_NaN();
+
+inline std::size_t element_size(mxClassID cls)
+{
+    switch (cls) {
+    case mxDOUBLE_CLASS: return 8;
+    case mxSINGLE_CLASS:
+    case mxINT32_CLASS: return 4;
+    case mxCHAR_CLASS:
+    case mxINT16_CLASS: return 2;
+    default: return 1;
+    }
+}
+
+// Every byte of an array's data, to tell whether a call wrote into it.
+inline std::vector<unsigned char> bytes_of(const mxArray *a)
+{
+    std::vector<unsigned char> b;
+    const std::size_t n =
+        (mxIsSparse(a) ? 1 : mxGetNumberOfElements(a)) * element_size(mxGetClassID(a));
+    const void *parts[2] = {mxGetData(a), mxGetPi(a)};
+    for (const void *p : parts)
+        if (p)
+            b.insert(b.end(), static_cast<const unsigned char *>(p),
+                     static_cast<const unsigned char *>(p) + n);
+    return b;
+}
+
+struct call_result {
+    standin_outcome o;
+    std::string out;
+    std::size_t evals;
+    mxArray *W;
+};
+
+class Gateway : public ::testing::Test
+{
+  protected:
+    inline static mex_module *module = nullptr;
+
+    static void SetUpTestSuite()
+    {
+        char err[512] = "";
+        module = mex_open(DOVEX_MODULE, err, sizeof err);
+        ASSERT_NE(module, nullptr) << err;
+    }
+
+    static void TearDownTestSuite()
+    {
+        mex_close(module);
+        module = nullptr;
+    }
+
+    void TearDown() override
+    {
+        for (mxArray *a : owned)
+            mxDestroyArray(a);
+    }
+
+    mxArray *own(mxArray *a)
+    {
+        EXPECT_NE(a, nullptr);
+        owned.push_back(a);
+        return a;
+    }
+
+    mxArray *matrix(std::size_t m, std::size_t n, const double *values = nullptr)
+    {
+        return own(mex_matrix(m, n, values));
+    }
+
+    mxArray *scalar(double v)
+    {
+        return matrix(1, 1, &v);
+    }
+
+    // An array of any kind; with data false, dimensions only.
+    mxArray *array(mxClassID cls, std::vector<std::size_t> dims, mxComplexity cx = mxREAL,
+                   bool sparse = false, bool data = true)
+    {
+        return own(standin_array(cls, cx, sparse, dims.size(), dims.data(), data));
+    }
+
+    // The nine inputs of a fit of d from the all-zero start.
+    std::vector<const mxArray *> inputs(const dataset &d, double lambda1, double lambda2,
+                                        double tol, double max_sweeps)
+    {
+        const start_state s = zero_start(d.ns, d.nc);
+        return {matrix(d.ns, d.nd, d.X.data()),
+                matrix(d.ns, d.nc, d.Y.data()),
+                matrix(d.ns, d.nc, s.XW.data()),
+                matrix(d.ns, d.nc, s.E.data()),
+                matrix(d.ns, 1, s.Z.data()),
+                scalar(lambda1),
+                scalar(lambda2),
+                scalar(tol),
+                scalar(max_sweeps)};
+    }
+
+    call_result call(int nlhs, const std::vector<const mxArray *> &in)
+    {
+        mxArray *plhs[4] = {};
+        call_result r{};
+        std::vector<const mxArray *> prhs(in); // the module may not keep them const
+        mex_call(module, nlhs, plhs, static_cast<int>(prhs.size()), prhs.data(), &r.o);
+        r.out = standin_output();
+        r.evals = standin_eval_count();
+        r.W = plhs[0];
+        for (mxArray *a : plhs)
+            if (a)
+                owned.push_back(a);
+        return r;
+    }
+
+    // A call the module must refuse: the error it raised, and nothing else
+    // done. Returns the outcome for the identifier and message.
+    standin_outcome refused(int nlhs, const std::vector<const mxArray *> &in,
+                            const std::string &printed = "")
+    {
+        std::vector<std::vector<unsigned char>> before;
+        for (const mxArray *a : in)
+            before.push_back(bytes_of(a));
+        const std::size_t live = standin_live_blocks();
+        const call_result r = call(nlhs, in);
+        EXPECT_TRUE(r.o.failed);
+        EXPECT_EQ(r.W, nullptr);
+        EXPECT_EQ(r.out, printed);
+        EXPECT_EQ(r.evals, 0u);
+        EXPECT_EQ(r.o.callocs, 0u) << "allocated before refusing";
+        EXPECT_EQ(r.o.arrays_created, 0u) << "created an array before refusing";
+        EXPECT_EQ(r.o.bad_frees, 0u);
+        EXPECT_EQ(standin_live_blocks(), live);
+        for (std::size_t i = 0; i < in.size(); i++)
+            EXPECT_EQ(bytes_of(in[i]), before[i]) << "input " << i + 1 << " was written";
+        return r.o;
+    }
+
+    std::vector<mxArray *> owned;
+};
+
+// W's values, or an empty vector when W is not a real full double matrix.
+inline std::vector<double> values_of(const mxArray *W)
+{
+    if (!W || !mxIsDouble(W) || mxIsComplex(W) || mxIsSparse(W))
+        return {};
+    const double *p = mxGetPr(W);
+    return std::vector<double>(p, p + mxGetNumberOfElements(W));
+}
+
+inline bool same_bits(const std::vector<double> &a, const std::vector<double> &b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+#endif
