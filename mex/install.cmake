@@ -1,0 +1,17 @@
+# cmake --install: one folder to add to the MATLAB or Octave path. It holds
+# every module built here, the help file dovex_fit.m and make.m, and the
+# sources under src/ so that make can rebuild the module in that folder for
+# another host (MATLAB after an Octave build, for instance).
+set(DOVEX_INSTALL_DIR "dovex" CACHE STRING
+  "Folder, under the install prefix, for the modules, dovex_fit.m and make.m")
+
+foreach(_module IN ITEMS dovex_fit_octave dovex_fit_mex)
+  if(TARGET ${_module})
+    install(TARGETS ${_module} LIBRARY DESTINATION ${DOVEX_INSTALL_DIR})
+  endif()
+endforeach()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.m ${CMAKE_CURRENT_LIST_DIR}/make.m
+  DESTINATION ${DOVEX_INSTALL_DIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.cpp DESTINATION ${DOVEX_INSTALL_DIR}/src/mex)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/core/ DESTINATION ${DOVEX_INSTALL_DIR}/src/core
+  FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h")

@@ -1,0 +1,67 @@
+%MAKE  Build the dovex_fit module from its C++ sources, in MATLAB or Octave.
+%   MAKE compiles the gateway dovex_fit.cpp and the fitting core into the
+%   folder that holds this file, beside dovex_fit.m, so that adding that
+%   folder to the path (addpath) makes dovex_fit callable:
+%     Octave             dovex_fit.mex     (mkoctfile --mex)
+%     MATLAB on Linux    dovex_fit.mexa64  (mex)
+%     MATLAB on Windows  dovex_fit.mexw64 or .mexw32, as MATLAB names it
+%   It needs a C++17 compiler that the host knows (in MATLAB: mex -setup C++).
+%
+%   The sources are looked up in the project's layout (this file in mex/,
+%   the core in ../core) and in the installed layout (src/mex and src/core
+%   beside this file).
+%
+%   The core is compiled without fused multiply-adds and without fast-math,
+%   so that a given build gives the same bits for the same inputs and the
+%   same state of the C runtime's rand().
+%
+%   See also DOVEX_FIT.
+
+function make()
+here = fileparts(mfilename('fullpath'));
+[gateway, coredir] = find_sources(here);
+core = dir(fullfile(coredir, '*.cpp'));
+core = cellfun(@(f) fullfile(coredir, f), {core.name}, 'UniformOutput', false);
+incs = {['-I' fileparts(gateway)], ['-I' coredir]};
+
+if exist('OCTAVE_VERSION', 'builtin')
+    out = fullfile(here, 'dovex_fit.mex');
+    [msg, status] = mkoctfile('--mex', '-o', out, '-std=c++17', ...
+                              '-ffp-contract=off', '-fno-fast-math', ...
+                              incs{:}, gateway, core{:});
+    if status ~= 0
+        error('dovex_fit:make:failed', 'mkoctfile failed:\n%s', msg);
+    end
+else
+    % Windows compilers in MATLAB are MSVC (/fp:precise never contracts)
+    % or MinGW (gcc flags, as on Linux).
+    cc = mex.getCompilerConfigurations('C++', 'Selected');
+    if ~isempty(cc) && strncmpi(cc(1).ShortName, 'MSVC', 4)
+        flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
+    else
+        flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math'};
+    end
+    % 32-bit dimensions: the module creates its result with the matrix
+    % constructor that takes them.
+    mex('-compatibleArrayDims', '-outdir', here, '-output', 'dovex_fit', ...
+        flags{:}, incs{:}, gateway, core{:});
+    out = fullfile(here, ['dovex_fit.' mexext]);
+end
+% Let the running session see the new module instead of the help file.
+clear('dovex_fit');
+rehash();
+fprintf('built %s\n', out);
+end
+
+function [gateway, coredir] = find_sources(here)
+roots = {fullfile(here, '..'), fullfile(here, 'src')};
+for k = 1:numel(roots)
+    gateway = fullfile(roots{k}, 'mex', 'dovex_fit.cpp');
+    coredir = fullfile(roots{k}, 'core');
+    if exist(gateway, 'file') && exist(fullfile(coredir, 'dovex.h'), 'file')
+        return
+    end
+end
+error('dovex_fit:make:noSources', ...
+      'cannot find mex/dovex_fit.cpp and core/ in %s or %s.', roots{:});
+end

@@ -1,0 +1,44 @@
+# The GNU Octave module dovex_fit.mex, from the same gateway and core as the
+# MATLAB module, whenever Octave's mkoctfile is found. Octave supplies the
+# mx*/mex* functions when it loads the module, so nothing is linked for them.
+option(DOVEX_OCTAVE "Build the GNU Octave module when Octave is installed" ON)
+
+if(DOVEX_OCTAVE)
+  find_program(DOVEX_MKOCTFILE mkoctfile)
+  find_program(DOVEX_OCTAVE_CLI octave-cli)
+endif()
+
+if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
+  execute_process(COMMAND ${DOVEX_MKOCTFILE} -p INCFLAGS
+    OUTPUT_VARIABLE _octave_incflags OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE _octave_result)
+  if(NOT _octave_result EQUAL 0)
+    message(FATAL_ERROR "${DOVEX_MKOCTFILE} -p INCFLAGS failed")
+  endif()
+  separate_arguments(_octave_incflags UNIX_COMMAND "${_octave_incflags}")
+  set(DOVEX_OCTAVE_INCLUDE_DIRS "")
+  foreach(_flag IN LISTS _octave_incflags)
+    if(_flag MATCHES "^-I(.+)$")
+      list(APPEND DOVEX_OCTAVE_INCLUDE_DIRS "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  message(STATUS "Octave module: building dovex_fit.mex with ${DOVEX_MKOCTFILE}")
+
+  add_library(dovex_fit_octave MODULE ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.cpp)
+  # Octave's headers come first so the gateway's mex.h is Octave's own.
+  target_include_directories(dovex_fit_octave BEFORE SYSTEM PRIVATE ${DOVEX_OCTAVE_INCLUDE_DIRS})
+  target_link_libraries(dovex_fit_octave PRIVATE dovex_core)
+  set_target_properties(dovex_fit_octave PROPERTIES
+    OUTPUT_NAME dovex_fit
+    PREFIX ""
+    SUFFIX ".mex"
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+
+  # The help file beside the module, so the build folder works on the path
+  # just as the installed folder does.
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/dovex_fit.m ${CMAKE_CURRENT_BINARY_DIR}/dovex_fit.m COPYONLY)
+elseif(DOVEX_OCTAVE)
+  message(STATUS "Octave module: mkoctfile not found, dovex_fit.mex is not built")
+endif()
