@@ -5,7 +5,7 @@
 set(DOVEX_INSTALL_DIR "dovex" CACHE STRING
   "Folder, under the install prefix, for the modules, dovex_fit.m and make.m")
 
-foreach(_module IN ITEMS dovex_fit_octave dovex_fit_mex)
+foreach(_module IN ITEMS dovex_fit_octave dovex_fit_mexa64)
   if(TARGET ${_module})
     install(TARGETS ${_module} LIBRARY DESTINATION ${DOVEX_INSTALL_DIR})
   endif()

@@ -24,10 +24,13 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
   endforeach()
   message(STATUS "Octave module: building dovex_fit.mex with ${DOVEX_MKOCTFILE}")
 
+  # Octave's MEX headers, for every module built for Octave here. They come
+  # first so that mex.h is Octave's own.
+  add_library(octave_mex_headers INTERFACE)
+  target_include_directories(octave_mex_headers SYSTEM BEFORE INTERFACE ${DOVEX_OCTAVE_INCLUDE_DIRS})
+
   add_library(dovex_fit_octave MODULE ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.cpp)
-  # Octave's headers come first so the gateway's mex.h is Octave's own.
-  target_include_directories(dovex_fit_octave BEFORE SYSTEM PRIVATE ${DOVEX_OCTAVE_INCLUDE_DIRS})
-  target_link_libraries(dovex_fit_octave PRIVATE dovex_core)
+  target_link_libraries(dovex_fit_octave PRIVATE octave_mex_headers dovex_core)
   set_target_properties(dovex_fit_octave PROPERTIES
     OUTPUT_NAME dovex_fit
     PREFIX ""

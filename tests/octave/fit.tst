@@ -1,0 +1,84 @@
+## The fit as a user runs it in Octave: how well it classifies real data it
+## has not seen, how it shares the C runtime's rand() with the process, and
+## that it gives the same bits as the same gateway and core loaded by the
+## stand-in MATLAB host.
+
+## The demo's problem: digits scaled to 0..1 plus a constant feature, every
+## fifth sample held out.
+%!function [Xf, Yf, Xh, lh] = digits_split ()
+%!  [X, Y, label] = dovex_data ("digits");
+%!  X = [X / 16, ones(size (X, 1), 1)];
+%!  held = mod ((1:size (X, 1))', 5) == 0;
+%!  [Xf, Yf, Xh, lh] = deal (X(! held,:), Y(! held,:), X(held,:), label(held));
+%!endfunction
+
+%!function W = fit_from_zero (X, Y, lambda1, lambda2, tol, max_sweeps)
+%!  [ns, nc] = deal (rows (X), columns (Y));
+%!  W = dovex_fit (X, Y, zeros (ns, nc), ones (ns, nc), nc * ones (ns, 1),
+%!                 lambda1, lambda2, tol, max_sweeps);
+%!endfunction
+
+%!test  # held-out digits are classified far better than any broken fit would
+%! [Xf, Yf, Xh, lh] = digits_split ();
+%! c_rand ("seed", 1);
+%! evalc ("W = fit_from_zero (Xf, Yf, 2, 0.5, 1e-3, 500);");
+%! [~, predicted] = max (Xh * W, [], 2);
+%! accuracy = mean (predicted - 1 == lh);
+%! assert (accuracy > 0.93, "held-out accuracy %.4f", accuracy);
+%! ## the L1 penalty leaves a sparse W, but not an empty one
+%! share = nnz (W) / numel (W);
+%! assert (share > 0.15 && share < 0.6, "share of non-zero weights %.4f", share);
+
+%!test  # a larger L1 penalty zeroes more weights
+%! [Xf, Yf] = digits_split ();
+%! c_rand ("seed", 1);
+%! evalc ("W2 = fit_from_zero (Xf, Yf, 2, 0.5, 1e-3, 100);");
+%! evalc ("W20 = fit_from_zero (Xf, Yf, 20, 0.5, 1e-3, 100);");
+%! assert (nnz (W20) < nnz (W2) / 2);
+
+%!test  # the same rand() state gives the same bits
+%! [Xf, Yf] = digits_split ();
+%! c_rand ("seed", 3);
+%! evalc ("W1 = fit_from_zero (Xf, Yf, 2, 0.5, 0, 30);");
+%! c_rand ("seed", 3);
+%! evalc ("W2 = fit_from_zero (Xf, Yf, 2, 0.5, 0, 30);");
+%! assert (typecast (W1(:), "uint64"), typecast (W2(:), "uint64"));
+
+%!test  # each sweep draws one rand() value per (feature, class) pair
+%! [X, Y] = dovex_data ("iris");
+%! c_rand ("seed", 9);
+%! draws = c_rand (3 * 4 * 3 + 1);
+%! ## tol = -1 keeps the loop going to the sweep limit
+%! c_rand ("seed", 9);
+%! out = evalc ("W = fit_from_zero (X, Y, 0.5, 0.1, -1, 3);");
+%! assert (numel (strfind (out, "sweep :")), 3);
+%! assert (c_rand (1), draws(end));
+
+%!test  # the stand-in MATLAB host computes the very same W
+%! mexrun = getenv ("DOVEX_MEXRUN");
+%! module = getenv ("DOVEX_MEXA64");
+%! assert (isfile (mexrun) && isfile (module),
+%!         "stand-in host or dovex_fit.mexa64 not found");
+%! w_file = [tempname() ".csv"];
+%! unwind_protect
+%!   ## mexrun fits from the C library's initial state, the one srand(1) sets
+%!   cmd = sprintf ('"%s" "%s" "%s" 2 0.5 0.001 60 "%s"', mexrun, module,
+%!                  fullfile (getenv ("DOVEX_DATA_DIR"), "digits.csv"), w_file);
+%!   [status, out] = system (cmd);
+%!   assert (status == 0, "mexrun failed: %s", out);
+%!   text = strtrim (fileread (w_file));
+%! unwind_protect_cleanup
+%!   if (exist (w_file, "file"))
+%!     delete (w_file);
+%!   endif
+%! end_unwind_protect
+%! W_standin = cellfun (@(r) str2double (strsplit (r, ",")), strsplit (text, "\n"),
+%!                      "UniformOutput", false);
+%! W_standin = vertcat (W_standin{:});
+%! [X, Y] = dovex_data ("digits");
+%! c_rand ("seed", 1);
+%! evalc ("W = fit_from_zero (X, Y, 2, 0.5, 0.001, 60);");
+%! assert (size (W_standin), size (W));
+%! ## the same bits, the sign of zeros included
+%! assert (typecast (W(:), "uint64"), typecast (W_standin(:), "uint64"));
+%! assert (nnz (W) > 0);

@@ -1,0 +1,114 @@
+## What a user gets besides the module: the help text, the message when the
+## module is missing, make.m building it inside Octave, and the installed
+## folder. Each make builds a second dovex_fit.mex, which must compute the
+## same bits as the one CMake built.
+
+## W of a short iris fit from srand(seed), with whichever dovex_fit is first
+## on the path.
+%!function W = iris_fit (seed)
+%!  [X, Y] = dovex_data ("iris");
+%!  c_rand ("seed", seed);
+%!  evalc ("W = dovex_fit (X, Y, zeros (150, 3), ones (150, 3), 3 * ones (150, 1), 0.5, 0.1, 0, 40);");
+%!endfunction
+
+## Puts folder first on the path, so that its dovex_fit is the one called.
+%!function use_folder (folder)
+%!  addpath (folder);
+%!  clear ("dovex_fit");
+%!  rehash ();
+%!endfunction
+
+%!function leave_folder (folder)
+%!  rmpath (folder);
+%!  clear ("dovex_fit");
+%!  rehash ();
+%!endfunction
+
+%!function copy_into (src, dst)
+%!  [ok, msg] = copyfile (src, dst);
+%!  assert (ok, msg);
+%!endfunction
+
+%!test  # help dovex_fit shows the help file beside the module
+%! text = evalc ("help dovex_fit");
+%! assert (regexp (which ("dovex_fit"), '\.mex$'));
+%! assert (! isempty (strfind (text, "DOVEX_FIT  Sparse multinomial logistic regression")));
+%! assert (! isempty (strfind (text, "W = DOVEX_FIT(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)")));
+%! assert (! isempty (strfind (text, "XW = zeros(ns,nc);  E = ones(ns,nc);  Z = nc*ones(ns,1);")));
+%! assert (! isempty (strfind (text, "See also")));
+
+%!test  # without the module, dovex_fit says how to build it
+%! folder = tempname ();
+%! mkdir (folder);
+%! unwind_protect
+%!   copy_into (fullfile (getenv ("DOVEX_SOURCE_DIR"), "mex", "dovex_fit.m"), folder);
+%!   use_folder (folder);
+%!   try
+%!     W = dovex_fit (1, 1, 0, 1, 1, 0, 1, 0, 1);
+%!     error ("dovex_fit ran although only its help file is there");
+%!   catch err
+%!     assert (err.identifier, "dovex_fit:notCompiled");
+%!     assert (! isempty (strfind (err.message, ["run make in " folder])));
+%!   end_try_catch
+%! unwind_protect_cleanup
+%!   leave_folder (folder);
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (folder, "s");
+%! end_unwind_protect
+
+%!test  # make builds the module in a copy of the project's layout
+%! W_cmake = iris_fit (8);
+%! root = tempname ();
+%! mkdir (root);
+%! unwind_protect
+%!   src = getenv ("DOVEX_SOURCE_DIR");
+%!   copy_into (fullfile (src, "mex"), fullfile (root, "mex"));
+%!   copy_into (fullfile (src, "core"), fullfile (root, "core"));
+%!   folder = fullfile (root, "mex");
+%!   use_folder (folder);
+%!   evalc ("make");
+%!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
+%!   W_make = iris_fit (8);
+%!   assert (typecast (W_make(:), "uint64"), typecast (W_cmake(:), "uint64"));
+%! unwind_protect_cleanup
+%!   leave_folder (fullfile (root, "mex"));
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (root, "s");
+%! end_unwind_protect
+
+%!test  # the installed folder works on the path and rebuilds itself with make
+%! W_cmake = iris_fit (8);
+%! folder = getenv ("DOVEX_INSTALLED");
+%! for f = {"dovex_fit.mex", "dovex_fit.m", "make.m", "src/mex/dovex_fit.cpp", "src/core/dovex.h"}
+%!   assert (isfile (fullfile (folder, f{1})), "%s not installed", f{1});
+%! endfor
+%! use_folder (folder);
+%! unwind_protect
+%!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
+%!   assert (! isempty (strfind (evalc ("help dovex_fit"), "See also")));
+%!   W_installed = iris_fit (8);
+%!   assert (typecast (W_installed(:), "uint64"), typecast (W_cmake(:), "uint64"));
+%!   ## make finds the sources under src/ and replaces the installed module
+%!   delete (fullfile (folder, "dovex_fit.mex"));
+%!   leave_folder (folder);
+%!   use_folder (folder);
+%!   evalc ("make");
+%!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
+%!   W_make = iris_fit (8);
+%!   assert (typecast (W_make(:), "uint64"), typecast (W_cmake(:), "uint64"));
+%! unwind_protect_cleanup
+%!   leave_folder (folder);
+%! end_unwind_protect
+
+%!error <cannot find mex/dovex_fit.cpp and core/>
+%! folder = tempname ();
+%! mkdir (folder);
+%! unwind_protect
+%!   copy_into (fullfile (getenv ("DOVEX_SOURCE_DIR"), "mex", "make.m"), folder);
+%!   addpath (folder);
+%!   make ();
+%! unwind_protect_cleanup
+%!   rmpath (folder);
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (folder, "s");
+%! end_unwind_protect
