@@ -37,6 +37,13 @@
 %! assert (! isempty (strfind (text, "XW = zeros(ns,nc);  E = ones(ns,nc);  Z = nc*ones(ns,1);")));
 %! assert (! isempty (strfind (text, "See also")));
 
+%!test  # the module exports mexFunction and nothing else
+%! [status, out] = system (sprintf ('nm -D --defined-only "%s"', which ("dovex_fit")));
+%! assert (status, 0);
+%! symbols = regexp (out, '^\S+ [A-TV-Z] (\S+)$', "tokens", "lineanchors");
+%! symbols = cellfun (@(t) t{1}, symbols, "UniformOutput", false);
+%! assert (symbols, {"mexFunction"});
+
 %!test  # without the module, dovex_fit says how to build it
 %! folder = tempname ();
 %! mkdir (folder);
