@@ -50,7 +50,9 @@
 %   2147483647; the 32-bit Windows build (dovex_fit.mexw32) draws from the
 %   Microsoft C runtime's, whose largest value is 32767. From the second
 %   sweep on the two can visit different zero weights and so return a
-%   different W for the same inputs; otherwise they compute the same steps.
+%   different W for the same inputs; otherwise they run the same steps and
+%   agree up to the last bits of rounding. A fresh Octave has already drawn
+%   twice from rand() when it starts.
 %
 %   Errors. A wrong number of inputs or outputs prints the usage line and
 %   raises "Incorrect number of arguments."; a call with no inputs does
