@@ -141,8 +141,9 @@ bool check_inputs(const mxArray *const in[])
     if (!check_matrix(E, "E"))
         return false;
     if (mxGetM(E) != ns || mxGetN(E) != nc) {
-        mexErrMsgIdAndTxt("dovex_fit:badSize", "E must be %.0fx%.0f, the size of XW; it is %.0fx%.0f.",
-                          num(ns), num(nc), num(mxGetM(E)), num(mxGetN(E)));
+        mexErrMsgIdAndTxt("dovex_fit:badSize",
+                          "E must be %.0fx%.0f, the size of XW; it is %.0fx%.0f.", num(ns), num(nc),
+                          num(mxGetM(E)), num(mxGetN(E)));
         return false;
     }
 
@@ -171,8 +172,7 @@ double *copy_of(const mxArray *a, std::int32_t count)
 
 } // namespace
 
-extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs,
-                                         const mxArray *prhs[])
+extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[])
 {
     if (nrhs == 0)
         return;

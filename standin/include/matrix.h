@@ -12,6 +12,14 @@
 extern "C" {
 #endif
 
+/* On Windows the host DLLs export exactly the interface; modules import it
+ * through the DLLs' import libraries. */
+#if defined(_WIN32) && defined(STANDIN_BUILD_MX)
+#define STANDIN_MX_API __declspec(dllexport)
+#else
+#define STANDIN_MX_API
+#endif
+
 typedef struct mxArray_tag mxArray;
 
 /* Dimensions and indices of the 32-bit-dimension interface. */
@@ -46,28 +54,28 @@ typedef enum { mxREAL, mxCOMPLEX } mxComplexity;
 #define mxGetNumberOfDimensions mxGetNumberOfDimensions_700
 
 /* A new m x n double matrix, all zeros (real and, if complex, imaginary). */
-mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
-void mxDestroyArray(mxArray *a);
+STANDIN_MX_API mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
+STANDIN_MX_API void mxDestroyArray(mxArray *a);
 
-double *mxGetPr(const mxArray *a); /* real data; NULL for an array without data */
-double *mxGetPi(const mxArray *a); /* imaginary data; NULL for a real array */
-void *mxGetData(const mxArray *a);
-size_t mxGetM(const mxArray *a); /* rows */
-size_t mxGetN(const mxArray *a); /* product of all dimensions but the first */
-size_t mxGetNumberOfElements(const mxArray *a);
-int mxGetNumberOfDimensions_700(const mxArray *a);
-mxClassID mxGetClassID(const mxArray *a);
-const char *mxGetClassName(const mxArray *a); /* "double", "single", ... */
-int mxIsDouble(const mxArray *a);
-int mxIsComplex(const mxArray *a);
-int mxIsSparse(const mxArray *a);
-int mxIsEmpty(const mxArray *a);
+STANDIN_MX_API double *mxGetPr(const mxArray *a); /* real data; NULL for an array without data */
+STANDIN_MX_API double *mxGetPi(const mxArray *a); /* imaginary data; NULL for a real array */
+STANDIN_MX_API void *mxGetData(const mxArray *a);
+STANDIN_MX_API size_t mxGetM(const mxArray *a); /* rows */
+STANDIN_MX_API size_t mxGetN(const mxArray *a); /* product of all dimensions but the first */
+STANDIN_MX_API size_t mxGetNumberOfElements(const mxArray *a);
+STANDIN_MX_API int mxGetNumberOfDimensions_700(const mxArray *a);
+STANDIN_MX_API mxClassID mxGetClassID(const mxArray *a);
+STANDIN_MX_API const char *mxGetClassName(const mxArray *a); /* "double", "single", ... */
+STANDIN_MX_API int mxIsDouble(const mxArray *a);
+STANDIN_MX_API int mxIsComplex(const mxArray *a);
+STANDIN_MX_API int mxIsSparse(const mxArray *a);
+STANDIN_MX_API int mxIsEmpty(const mxArray *a);
 
 /* Zero-filled scratch memory for the length of one call. The host frees
  * whatever the module leaves allocated when the call ends; running out of
  * memory raises an error instead of returning NULL. */
-void *mxCalloc(size_t n, size_t size);
-void mxFree(void *ptr);
+STANDIN_MX_API void *mxCalloc(size_t n, size_t size);
+STANDIN_MX_API void mxFree(void *ptr);
 
 #ifdef __cplusplus
 }

@@ -9,6 +9,12 @@
 extern "C" {
 #endif
 
+#if defined(_WIN32) && defined(STANDIN_BUILD_MEX)
+#define STANDIN_MEX_API __declspec(dllexport)
+#else
+#define STANDIN_MEX_API
+#endif
+
 #if defined(__GNUC__)
 #define STANDIN_NORETURN __attribute__((noreturn))
 #define STANDIN_PRINTF(f, a) __attribute__((format(printf, f, a)))
@@ -22,13 +28,13 @@ extern "C" {
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 
 /* printf-style text to the command window. */
-int mexPrintf(const char *format, ...) STANDIN_PRINTF(1, 2);
+STANDIN_MEX_API int mexPrintf(const char *format, ...) STANDIN_PRINTF(1, 2);
 /* Evaluates a host command; 0 on success. */
-int mexEvalString(const char *command);
+STANDIN_MEX_API int mexEvalString(const char *command);
 /* Raise an error: the call ends there and control goes back to the host,
  * which frees the call's scratch memory and new arrays. Never return. */
-void mexErrMsgTxt(const char *message) STANDIN_NORETURN;
-void mexErrMsgIdAndTxt(const char *id, const char *format, ...) STANDIN_NORETURN
+STANDIN_MEX_API void mexErrMsgTxt(const char *message) STANDIN_NORETURN;
+STANDIN_MEX_API void mexErrMsgIdAndTxt(const char *id, const char *format, ...) STANDIN_NORETURN
     STANDIN_PRINTF(2, 3);
 
 #ifdef __cplusplus

@@ -4,7 +4,7 @@
 #ifndef STANDIN_STANDIN_H
 #define STANDIN_STANDIN_H
 
-#include "matrix.h"
+#include "mex.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -18,23 +18,23 @@ typedef void (*mex_function_t)(int nlhs, mxArray *plhs[], int nrhs, const mxArra
  * far larger than memory, to exercise a module's size checks. With data,
  * a full array holds its elements zero-filled; a sparse one holds no
  * non-zero. Returns NULL when the memory cannot be had. */
-mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, size_t ndims,
-                       const size_t *dims, int with_data);
+STANDIN_MX_API mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, size_t ndims,
+                                      const size_t *dims, int with_data);
 
 /* Scratch blocks from mxCalloc not yet released, over all calls. */
-size_t standin_live_blocks(void);
+STANDIN_MX_API size_t standin_live_blocks(void);
 
 /* What one call did. */
 typedef struct {
-    int failed;               /* the module raised an error */
-    char id[128];             /* its identifier ("" for mexErrMsgTxt) */
-    char message[1024];       /* its text */
-    size_t callocs;           /* mxCalloc calls made */
-    size_t left_blocks;       /* scratch blocks still allocated at the end */
+    int failed;         /* the module raised an error */
+    char id[128];       /* its identifier ("" for mexErrMsgTxt) */
+    char message[1024]; /* its text */
+    size_t callocs;     /* mxCalloc calls made */
+    size_t left_blocks; /* scratch blocks still allocated at the end */
     size_t left_bytes;
-    size_t arrays_created;    /* arrays the module created */
-    size_t arrays_left;       /* created, neither returned nor destroyed */
-    size_t bad_frees;         /* mxFree of a pointer the host never gave */
+    size_t arrays_created; /* arrays the module created */
+    size_t arrays_left;    /* created, neither returned nor destroyed */
+    size_t bad_frees;      /* mxFree of a pointer the host never gave */
 } standin_outcome;
 
 /* Calls fn as MATLAB would: plhs must have room for max(nlhs, 1) arrays and
@@ -42,25 +42,26 @@ typedef struct {
  * error. Afterwards, as in MATLAB, scratch memory the module left allocated
  * is freed; after an error the arrays it created are destroyed and plhs is
  * cleared, after success those it did not return are. Returns failed. */
-int standin_call(mex_function_t fn, int nlhs, mxArray *plhs[], int nrhs,
-                 const mxArray *prhs[], standin_outcome *out);
+STANDIN_MEX_API int standin_call(mex_function_t fn, int nlhs, mxArray *plhs[], int nrhs,
+                                 const mxArray *prhs[], standin_outcome *out);
 
 /* Text printed with mexPrintf and commands given to mexEvalString since the
  * last standin_call began (or standin_clear_output). */
-const char *standin_output(void);
-size_t standin_eval_count(void);
-const char *standin_eval(size_t i);
-void standin_clear_output(void);
+STANDIN_MEX_API const char *standin_output(void);
+STANDIN_MEX_API size_t standin_eval_count(void);
+STANDIN_MEX_API const char *standin_eval(size_t i);
+STANDIN_MEX_API void standin_clear_output(void);
 /* With on non-zero, printed text also goes to stdout, flushed on "drawnow". */
-void standin_echo(int on);
+STANDIN_MEX_API void standin_echo(int on);
 
 /* The stand-in's internals between libmex and libmx: a call is bracketed by
  * these, and raise is how libmx ends the call when memory runs out. */
 typedef struct {
     size_t callocs, left_blocks, left_bytes, arrays_created, arrays_left, bad_frees;
 } standin_mx_report;
-void standin_mx_begin(void (*raise)(const char *id, const char *message));
-void standin_mx_end(int failed, mxArray *plhs[], int nslots, standin_mx_report *report);
+STANDIN_MX_API void standin_mx_begin(void (*raise)(const char *id, const char *message));
+STANDIN_MX_API void standin_mx_end(int failed, mxArray *plhs[], int nslots,
+                                   standin_mx_report *report);
 
 #ifdef __cplusplus
 }

@@ -106,12 +106,11 @@ int main(int argc, char **argv)
         Z(d.ns, static_cast<double>(d.nc));
     for (std::size_t k = 0; k < d.ns; k++)
         Y[k + d.ns * static_cast<std::size_t>(d.label[k])] = 1.0;
-    const mxArray *in[9] = {
-        mex_matrix(d.ns, d.nd, d.X.data()), mex_matrix(d.ns, d.nc, Y.data()),
-        mex_matrix(d.ns, d.nc, XW.data()),  mex_matrix(d.ns, d.nc, E.data()),
-        mex_matrix(d.ns, 1, Z.data()),      mex_matrix(1, 1, &settings[0]),
-        mex_matrix(1, 1, &settings[1]),     mex_matrix(1, 1, &settings[2]),
-        mex_matrix(1, 1, &settings[3])};
+    const mxArray *in[9] = {mex_matrix(d.ns, d.nd, d.X.data()), mex_matrix(d.ns, d.nc, Y.data()),
+                            mex_matrix(d.ns, d.nc, XW.data()),  mex_matrix(d.ns, d.nc, E.data()),
+                            mex_matrix(d.ns, 1, Z.data()),      mex_matrix(1, 1, &settings[0]),
+                            mex_matrix(1, 1, &settings[1]),     mex_matrix(1, 1, &settings[2]),
+                            mex_matrix(1, 1, &settings[3])};
     for (const mxArray *a : in)
         if (!a) {
             std::fprintf(stderr, "mexrun: out of memory\n");

@@ -31,8 +31,8 @@ struct block {
 struct mx_state {
     std::unordered_map<void *, block> blocks;
     std::unordered_map<mxArray *, unsigned long> arrays; // array -> its call
-    unsigned long calls = 0;   // calls begun so far
-    unsigned long current = 0; // the call running, 0 if none
+    unsigned long calls = 0;                             // calls begun so far
+    unsigned long current = 0;                           // the call running, 0 if none
     void (*raise)(const char *, const char *) = nullptr;
     standin_mx_report report{};
 };
@@ -104,8 +104,8 @@ extern "C" {
 mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, std::size_t ndims,
                        const std::size_t *dims, int with_data)
 {
-    mxArray *a = new mxArray_tag{cls, cx == mxCOMPLEX, sparse != 0, {}, nullptr, nullptr,
-                                 nullptr, nullptr};
+    mxArray *a =
+        new mxArray_tag{cls, cx == mxCOMPLEX, sparse != 0, {}, nullptr, nullptr, nullptr, nullptr};
     a->dims.assign(dims, dims + ndims);
     a->dims.resize(ndims < 2 ? 2 : ndims, ndims == 0 ? 0 : 1);
     const std::size_t esize = element_size(cls);
@@ -118,10 +118,10 @@ mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, std::size_t n
             ok = (a->pi = std::calloc(slots, esize)) != nullptr;
         if (ok && a->sparse) {
             const std::size_t cols = product(a->dims.data() + 1, a->dims.size() - 1);
-            ok = cols < SIZE_MAX / sizeof(mwIndex) &&
-                 (a->ir = static_cast<mwIndex *>(std::calloc(1, sizeof(mwIndex)))) != nullptr &&
-                 (a->jc = static_cast<mwIndex *>(std::calloc(cols + 1, sizeof(mwIndex)))) !=
-                     nullptr;
+            ok =
+                cols < SIZE_MAX / sizeof(mwIndex) &&
+                (a->ir = static_cast<mwIndex *>(std::calloc(1, sizeof(mwIndex)))) != nullptr &&
+                (a->jc = static_cast<mwIndex *>(std::calloc(cols + 1, sizeof(mwIndex)))) != nullptr;
         }
         if (!ok) {
             release(a);
@@ -205,23 +205,40 @@ mxClassID mxGetClassID(const mxArray *a)
 const char *mxGetClassName(const mxArray *a)
 {
     switch (a->cls) {
-    case mxCELL_CLASS: return "cell";
-    case mxSTRUCT_CLASS: return "struct";
-    case mxLOGICAL_CLASS: return "logical";
-    case mxCHAR_CLASS: return "char";
-    case mxVOID_CLASS: return "void";
-    case mxDOUBLE_CLASS: return "double";
-    case mxSINGLE_CLASS: return "single";
-    case mxINT8_CLASS: return "int8";
-    case mxUINT8_CLASS: return "uint8";
-    case mxINT16_CLASS: return "int16";
-    case mxUINT16_CLASS: return "uint16";
-    case mxINT32_CLASS: return "int32";
-    case mxUINT32_CLASS: return "uint32";
-    case mxINT64_CLASS: return "int64";
-    case mxUINT64_CLASS: return "uint64";
-    case mxFUNCTION_CLASS: return "function_handle";
-    default: return "unknown";
+    case mxCELL_CLASS:
+        return "cell";
+    case mxSTRUCT_CLASS:
+        return "struct";
+    case mxLOGICAL_CLASS:
+        return "logical";
+    case mxCHAR_CLASS:
+        return "char";
+    case mxVOID_CLASS:
+        return "void";
+    case mxDOUBLE_CLASS:
+        return "double";
+    case mxSINGLE_CLASS:
+        return "single";
+    case mxINT8_CLASS:
+        return "int8";
+    case mxUINT8_CLASS:
+        return "uint8";
+    case mxINT16_CLASS:
+        return "int16";
+    case mxUINT16_CLASS:
+        return "uint16";
+    case mxINT32_CLASS:
+        return "int32";
+    case mxUINT32_CLASS:
+        return "uint32";
+    case mxINT64_CLASS:
+        return "int64";
+    case mxUINT64_CLASS:
+        return "uint64";
+    case mxFUNCTION_CLASS:
+        return "function_handle";
+    default:
+        return "unknown";
     }
 }
 

@@ -82,7 +82,11 @@ TEST_F(Checks, EveryInputMustBeRealAndFull)
         {Y, {150, 3}, false, true, "dovex_fit:sparse", "Y must be full; it is sparse."},
         {E, {150, 3}, false, true, "dovex_fit:sparse", "E must be full; it is sparse."},
         {lambda2, {1, 1}, false, true, "dovex_fit:sparse", "lambda2 must be full; it is sparse."},
-        {max_sweeps, {1, 1}, false, true, "dovex_fit:sparse",
+        {max_sweeps,
+         {1, 1},
+         false,
+         true,
+         "dovex_fit:sparse",
          "max_sweeps must be full; it is sparse."},
         // Complexity is checked before storage.
         {Y, {150, 3}, true, true, "dovex_fit:complex", "Y must be real; it is complex."},

@@ -121,8 +121,8 @@ TEST_F(Gateway, NoSamplesStillGivesAWOfFeaturesByClasses)
     // them all at zero, its diff is 0/0 and one line is printed.
     for (double lambda2 : {0.0, 0.5}) {
         SCOPED_TRACE(lambda2);
-        const std::vector<const mxArray *> in = {matrix(0, 5), matrix(0, 2), matrix(0, 2),
-                                                 matrix(0, 2), matrix(0, 1), scalar(1),
+        const std::vector<const mxArray *> in = {matrix(0, 5),    matrix(0, 2), matrix(0, 2),
+                                                 matrix(0, 2),    matrix(0, 1), scalar(1),
                                                  scalar(lambda2), scalar(1e-4), scalar(10)};
         const call_result r = call(1, in);
         ASSERT_FALSE(r.o.failed) << r.o.message;
@@ -141,18 +141,21 @@ TEST_F(Gateway, NoSamplesStillGivesAWOfFeaturesByClasses)
 class SameAsCore : public Gateway
 {
   protected:
-    void expect_same(const dataset &d, const start_state &s, std::int32_t ny_extra,
-                     double lambda1, double lambda2, double tol, double max_sweeps, unsigned seed)
+    void expect_same(const dataset &d, const start_state &s, std::int32_t ny_extra, double lambda1,
+                     double lambda2, double tol, double max_sweeps, unsigned seed)
     {
         const std::int32_t ny = d.nc + ny_extra;
         std::vector<double> Y(d.Y);
         Y.resize(static_cast<std::size_t>(d.ns) * ny, 0.25);
-        const std::vector<const mxArray *> in = {
-            matrix(d.ns, d.nd, d.X.data()), matrix(d.ns, ny, Y.data()),
-            matrix(d.ns, d.nc, s.XW.data()), matrix(d.ns, d.nc, s.E.data()),
-            matrix(d.ns, 1, s.Z.data()),     scalar(lambda1),
-            scalar(lambda2),                 scalar(tol),
-            scalar(max_sweeps)};
+        const std::vector<const mxArray *> in = {matrix(d.ns, d.nd, d.X.data()),
+                                                 matrix(d.ns, ny, Y.data()),
+                                                 matrix(d.ns, d.nc, s.XW.data()),
+                                                 matrix(d.ns, d.nc, s.E.data()),
+                                                 matrix(d.ns, 1, s.Z.data()),
+                                                 scalar(lambda1),
+                                                 scalar(lambda2),
+                                                 scalar(tol),
+                                                 scalar(max_sweeps)};
         std::srand(seed);
         const call_result r = call(1, in);
         ASSERT_FALSE(r.o.failed) << r.o.message;

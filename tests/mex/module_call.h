@@ -13,18 +13,23 @@
 #include <string>
 #include <vector>
 
-inline const char usage_line[] = "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
+inline const char usage_line[] =
+    "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
 inline const double nan_v = std::numeric_limits<double>::quiet_NaN();
 
 inline std::size_t element_size(mxClassID cls)
 {
     switch (cls) {
-    case mxDOUBLE_CLASS: return 8;
+    case mxDOUBLE_CLASS:
+        return 8;
     case mxSINGLE_CLASS:
-    case mxINT32_CLASS: return 4;
+    case mxINT32_CLASS:
+        return 4;
     case mxCHAR_CLASS:
-    case mxINT16_CLASS: return 2;
-    default: return 1;
+    case mxINT16_CLASS:
+        return 2;
+    default:
+        return 1;
     }
 }
 

@@ -176,9 +176,8 @@ TEST(Arrays, KindsAndClassNames)
     const struct {
         mxClassID cls;
         const char *name;
-    } kinds[] = {{mxDOUBLE_CLASS, "double"}, {mxSINGLE_CLASS, "single"},
-                 {mxINT32_CLASS, "int32"},   {mxUINT8_CLASS, "uint8"},
-                 {mxLOGICAL_CLASS, "logical"}, {mxCHAR_CLASS, "char"},
+    } kinds[] = {{mxDOUBLE_CLASS, "double"}, {mxSINGLE_CLASS, "single"},   {mxINT32_CLASS, "int32"},
+                 {mxUINT8_CLASS, "uint8"},   {mxLOGICAL_CLASS, "logical"}, {mxCHAR_CLASS, "char"},
                  {mxCELL_CLASS, "cell"}};
     for (const auto &k : kinds) {
         mxArray *a = standin_array(k.cls, mxREAL, 0, 2, d, 1);
