@@ -34,8 +34,8 @@ double num(std::uint64_t n)
 }
 
 // Every check below raises the error and returns false. The hosts'
-// mexErrMsgIdAndTxt does not return; the false keeps the gateway from
-// reading a bad input even under a host whose would.
+// mexErrMsgIdAndTxt does not return; the false keeps a bad input unread
+// even if one did.
 
 bool check_count(const char *name, std::uint64_t n, const char *what)
 {
