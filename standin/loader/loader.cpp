@@ -22,6 +22,18 @@ void describe(char *err, std::size_t errlen, const char *what, const char *path)
         std::snprintf(err, errlen, "%s: %s", path, what);
 }
 
+#if defined(_WIN32) && defined(__i386__)
+// MSVC-built hosts such as MATLAB run the x87 unit at 53-bit precision
+// (control word 0x027f), MinGW programs at 64-bit. The runtime's exp still
+// computes partly in x87 registers, so the module would see other results
+// under this loader than under MATLAB; set what MATLAB sets.
+void set_host_x87()
+{
+    const unsigned short cw = 0x027f;
+    __asm__ volatile("fldcw %0" : : "m"(cw));
+}
+#endif
+
 } // namespace
 
 extern "C" {
@@ -81,6 +93,9 @@ mex_function_t mex_entry(const mex_module *m)
 int mex_call(const mex_module *m, int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[],
              standin_outcome *out)
 {
+#if defined(_WIN32) && defined(__i386__)
+    set_host_x87();
+#endif
     return standin_call(m->entry, nlhs, plhs, nrhs, prhs, out);
 }
 

@@ -1,0 +1,161 @@
+// wine_calls: the Windows half of the wine tests. A 32-bit program that
+// loads dovex_fit.mexw32 through the stand-in host (libmx.dll, libmex.dll)
+// and makes the calls named on its command line, so that one start of wine
+// serves the whole suite. It prints a block per call for the Linux side to
+// read and judge; it checks nothing itself.
+//
+//   wine_calls MODULE CALL...
+//     draws:SEED:N   srand(SEED), then N values of rand()
+//     call:FILE      srand(SEED) and the call described in FILE, then the
+//                    next rand() value
+//
+// FILE, written by the test: int32 seed, nlhs, nrhs, then per input int32
+// rows, cols and rows*cols doubles, all little-endian.
+//
+// A block is "case ARG", then "key value" lines, then "end". Text values
+// escape backslash and newline; doubles are printed as their 64-bit
+// patterns in hex, so nothing is lost to formatting.
+#include "loader.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string escaped(const char *s)
+{
+    std::string e;
+    for (; *s; s++) {
+        if (*s == '\\')
+            e += "\\\\";
+        else if (*s == '\n')
+            e += "\\n";
+        else
+            e += *s;
+    }
+    return e;
+}
+
+std::string hex_bits(double v)
+{
+    std::uint64_t u;
+    std::memcpy(&u, &v, sizeof u);
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(u));
+    return buf;
+}
+
+unsigned x87_control_word()
+{
+    unsigned short cw = 0;
+    __asm__ volatile("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+
+bool read_i32(FILE *f, std::int32_t &v)
+{
+    return std::fread(&v, sizeof v, 1, f) == 1;
+}
+
+void draws(const char *arg)
+{
+    unsigned seed = 0;
+    int n = 0;
+    if (std::sscanf(arg, "draws:%u:%d", &seed, &n) != 2) {
+        std::printf("case %s\nerror bad arguments\nend\n", arg);
+        return;
+    }
+    std::srand(seed);
+    std::printf("case %s\nvalues", arg);
+    for (int i = 0; i < n; i++)
+        std::printf(" %d", std::rand());
+    std::printf("\nrand_max %d\nend\n", RAND_MAX);
+}
+
+void call(const mex_module *m, const char *arg)
+{
+    std::printf("case %s\n", arg);
+    FILE *f = std::fopen(arg + 5, "rb");
+    std::int32_t seed = 0, nlhs = 0, nrhs = 0;
+    if (!f || !read_i32(f, seed) || !read_i32(f, nlhs) || !read_i32(f, nrhs) || nlhs < 0 ||
+        nrhs < 0 || nrhs > 16) {
+        std::printf("error cannot read the call\nend\n");
+        if (f)
+            std::fclose(f);
+        return;
+    }
+    std::vector<mxArray *> in;
+    for (std::int32_t i = 0; i < nrhs; i++) {
+        std::int32_t rows = 0, cols = 0;
+        if (!read_i32(f, rows) || !read_i32(f, cols) || rows < 0 || cols < 0)
+            break;
+        std::vector<double> v(static_cast<std::size_t>(rows) * cols);
+        if (std::fread(v.data(), sizeof(double), v.size(), f) != v.size())
+            break;
+        in.push_back(mex_matrix(rows, cols, v.data()));
+    }
+    std::fclose(f);
+    if (static_cast<std::int32_t>(in.size()) != nrhs) {
+        std::printf("error cannot read input %zu\nend\n", in.size() + 1);
+        return;
+    }
+
+    std::vector<mxArray *> out(nlhs > 1 ? nlhs : 1);
+    standin_outcome o;
+    std::srand(static_cast<unsigned>(seed));
+    mex_call(m, nlhs, out.data(), nrhs, const_cast<const mxArray **>(in.data()), &o);
+    const int next_draw = std::rand();
+    const unsigned cw = x87_control_word();
+
+    std::printf("failed %d\nid %s\nmessage %s\n", o.failed, escaped(o.id).c_str(),
+                escaped(o.message).c_str());
+    std::printf("out %s\n", escaped(standin_output()).c_str());
+    std::printf("evals %zu\n", standin_eval_count());
+    std::printf("left_blocks %zu\nbad_frees %zu\narrays_left %zu\n", o.left_blocks, o.bad_frees,
+                o.arrays_left);
+    std::printf("next_draw %d\nx87_cw %04x\n", next_draw, cw);
+    for (std::size_t i = 0; i < out.size(); i++) {
+        if (!out[i])
+            continue;
+        std::printf("output %zu %zu %zu", i + 1, mxGetM(out[i]), mxGetN(out[i]));
+        const double *p = mxGetPr(out[i]);
+        for (std::size_t k = 0; k < mxGetNumberOfElements(out[i]); k++)
+            std::printf(" %s", hex_bits(p[k]).c_str());
+        std::printf("\n");
+        mxDestroyArray(out[i]);
+    }
+    std::printf("end\n");
+    for (mxArray *a : in)
+        mxDestroyArray(a);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: wine_calls MODULE CALL...\n");
+        return 2;
+    }
+    char err[512];
+    mex_module *m = mex_open(argv[1], err, sizeof err);
+    if (!m) {
+        std::fprintf(stderr, "wine_calls: %s\n", err);
+        return 1;
+    }
+    for (int i = 2; i < argc; i++) {
+        if (std::strncmp(argv[i], "draws:", 6) == 0)
+            draws(argv[i]);
+        else if (std::strncmp(argv[i], "call:", 5) == 0)
+            call(m, argv[i]);
+        else
+            std::printf("case %s\nerror unknown call\nend\n", argv[i]);
+        std::fflush(stdout);
+    }
+    mex_close(m);
+    return 0;
+}
