@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Reads the built dovex_fit.mexw32 back with objdump and checks what
+# MATLAB's loader on 32-bit Windows relies on: a PE32 DLL whose export
+# directory is named dovex_fit.mexw32 and holds mexFunction alone, under its
+# plain name; which imports the host's functions by name from libmx.dll and
+# libmex.dll, and memcpy, rand, exp and sqrt from msvcrt.dll; and which
+# needs no DLL but those and KERNEL32.dll (no MinGW runtime DLL).
+#
+#   binding_test.sh OBJDUMP PATH/dovex_fit.mexw32
+set -uo pipefail
+export LC_ALL=C
+objdump=${1:?usage: binding_test.sh OBJDUMP MODULE}
+module=${2:?usage: binding_test.sh OBJDUMP MODULE}
+
+passed=0
+failed=0
+check() { # check NAME EXPECTED ACTUAL
+    if [ "$2" == "$3" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+    fi
+}
+join() { paste -sd' ' -; }
+
+[ -f "$module" ] || { echo "FAIL no module at $module"; exit 1; }
+check "file name" "dovex_fit.mexw32" "$(basename "$module")"
+
+dump=$("$objdump" -p "$module") || { echo "FAIL objdump cannot read $module"; exit 1; }
+field() { awk -v k="$1" 'index($0, k) == 1 { $1 = ""; sub(/^ +/, ""); print; exit }' <<<"$dump"; }
+check "file format" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$dump")"
+check "optional header" "010b (PE32)" "$(awk '$1 == "Magic" { print $2, $3 }' <<<"$dump")"
+check "a DLL" "DLL" "$(grep -xE $'\tDLL' <<<"$dump" | tr -d '\t')"
+
+# Export directory: its name, one function, one name, and that name.
+check "export directory name" "dovex_fit.mexw32" \
+    "$(awk '$1 == "Name" && NF == 3 { print $3 }' <<<"$dump")"
+check "exported functions" "00000001 00000001" \
+    "$(grep -E $'^\t(Export Address Table|\\[Name Pointer/Ordinal\\] Table)' <<<"$dump" |
+        awk '{ print $NF }' | head -2 | join)"
+check "exported names" "mexFunction" \
+    "$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' <<<"$dump" | join)"
+
+# Imports as "DLL name" lines; an entry without a name is an import by
+# ordinal and shows as "DLL #ordinal".
+imports=$(awk '
+    /^\tDLL Name: / { dll = $3; next }
+    dll != "" && /^\tvma:/ { next }
+    dll != "" && /^$/ { dll = ""; next }
+    dll != "" && NF >= 3 { print dll, $3; next }
+    dll != "" && NF == 2 { print dll, "#" $2 }' <<<"$dump")
+from() { awk -v d="$1" 'tolower($1) == tolower(d) { print $2 }' <<<"$imports" | sort -u | join; }
+
+check "DLLs needed" "kernel32.dll libmex.dll libmx.dll msvcrt.dll" \
+    "$(awk '{ print tolower($1) }' <<<"$imports" | sort -u | join)"
+check "imports by ordinal" "" "$(awk '$2 ~ /^#/' <<<"$imports")"
+check "imports from libmx.dll" \
+    "mxCalloc mxCreateDoubleMatrix_700 mxFree mxGetClassName mxGetData mxGetM mxGetN mxGetNumberOfDimensions_700 mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse" \
+    "$(from libmx.dll)"
+check "imports from libmex.dll" "mexErrMsgIdAndTxt mexErrMsgTxt mexEvalString mexPrintf" \
+    "$(from libmex.dll)"
+msvcrt=" $(from msvcrt.dll) "
+for f in memcpy rand exp sqrt; do
+    check "$f from msvcrt.dll" "yes" "$([[ $msvcrt == *" $f "* ]] && echo yes || echo no)"
+done
+# The host functions come from the host DLLs and nowhere else.
+check "host functions from other DLLs" "" \
+    "$(awk 'tolower($1) != "libmx.dll" && tolower($1) != "libmex.dll" && $2 ~ /^mex|^mx/' <<<"$imports")"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
