@@ -7,16 +7,17 @@ need_win32_tools() {
         dpkg --add-architecture i386
         apt-get update -q
     fi
-    need_packages g++-mingw-w64-i686 wine wine32:i386
+    # The preloader reserves the address ranges Windows programs expect
+    # before anything else can take them.
+    need_packages g++-mingw-w64-i686 wine wine32:i386 wine32-preloader:i386
     /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
 
     # A kernel without 32-bit x86 support (some virtual machines) cannot
     # start wine32's loader. qemu-user runs it instead, through binfmt_misc
-    # so that wine can start its own helper processes; the preloader keeps
-    # wine's address-space layout under qemu, and wine64's native
-    # wineserver avoids an emulated one.
+    # so that wine can start its own helper processes; wine64 brings a
+    # native wineserver, sparing an emulated one.
     echo "this kernel does not run 32-bit x86 programs: running wine32 through qemu-user"
-    need_packages qemu-user wine32-preloader:i386 wine64
+    need_packages qemu-user wine64
     local bm=/proc/sys/fs/binfmt_misc
     [ -e "$bm/register" ] || mount -t binfmt_misc binfmt_misc "$bm"
     if [ ! -e "$bm/qemu-i386" ]; then
