@@ -1,0 +1,15 @@
+// The straightforward implementation of the fit, kept only as the benchmark's
+// baseline: it gives the bits the optimised core must reproduce, at the cost
+// the optimised core is measured against.
+#ifndef DOVEX_BENCH_PLAIN_APPROX_H
+#define DOVEX_BENCH_PLAIN_APPROX_H
+
+#include <cstdint>
+
+// Same arguments and results as dovex_approx; *visits (when not null) counts
+// the visited pairs, which the optimised core does not report.
+void plain_approx(double *W, const double *X, const double *Y, double *XW, double *E, double *Z,
+                  double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
+                  std::int32_t ns, std::int32_t ny, std::int32_t nc, long *visits);
+
+#endif

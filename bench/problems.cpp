@@ -1,0 +1,100 @@
+#include "problems.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// splitmix64: a tiny generator of our own, so the data never depends on the
+// C library's rand(), whose state the fit itself consumes.
+struct rng {
+    std::uint64_t s;
+    std::uint64_t next()
+    {
+        std::uint64_t z = (s += 0x9e3779b97f4a7c15ULL);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+    double uniform() // in (0, 1)
+    {
+        return (static_cast<double>(next() >> 11) + 0.5) / 9007199254740992.0;
+    }
+    double gauss()
+    {
+        const double u = uniform(), v = uniform();
+        return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
+    }
+};
+
+} // namespace
+
+problem csv_problem(const std::string &name, double scale)
+{
+    const std::string path = std::string(DOVEX_DATA_DIR) + "/" + name + ".csv";
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("cannot open " + path);
+    std::string line;
+    std::getline(in, line); // header
+    std::vector<std::vector<double>> rows;
+    while (std::getline(in, line)) {
+        if (line.empty())
+            continue;
+        std::vector<double> row;
+        std::stringstream ss(line);
+        std::string cell;
+        while (std::getline(ss, cell, ','))
+            row.push_back(std::stod(cell));
+        rows.push_back(row);
+    }
+    problem p;
+    p.name = name;
+    p.ns = static_cast<std::int32_t>(rows.size());
+    p.nd = static_cast<std::int32_t>(rows.at(0).size()) - 1;
+    for (const auto &r : rows)
+        p.nc = std::max(p.nc, static_cast<std::int32_t>(r.back()) + 1);
+    p.X.resize(static_cast<size_t>(p.ns) * p.nd);
+    p.Y.assign(static_cast<size_t>(p.ns) * p.nc, 0.0);
+    for (std::int32_t k = 0; k < p.ns; k++) {
+        for (std::int32_t i = 0; i < p.nd; i++)
+            p.X[k + static_cast<size_t>(p.ns) * i] = rows[k][i] / scale;
+        p.Y[k + static_cast<size_t>(p.ns) * static_cast<std::int32_t>(rows[k].back())] = 1.0;
+    }
+    return p;
+}
+
+problem gaussian_problem(const std::string &name, std::int32_t ns, std::int32_t nd,
+                         std::int32_t nc, std::int32_t informative, double shift,
+                         std::uint64_t seed)
+{
+    problem p;
+    p.name = name;
+    p.ns = ns;
+    p.nd = nd;
+    p.nc = nc;
+    rng g{seed};
+    // Each informative feature is shifted up for one class and down for another.
+    std::vector<double> mean(static_cast<size_t>(nc) * informative, 0.0);
+    for (std::int32_t i = 0; i < informative; i++) {
+        const std::int32_t up = static_cast<std::int32_t>(g.next() % nc);
+        const std::int32_t down = static_cast<std::int32_t>((up + 1 + g.next() % (nc - 1)) % nc);
+        mean[up + static_cast<size_t>(nc) * i] = shift;
+        mean[down + static_cast<size_t>(nc) * i] = -shift;
+    }
+    p.X.resize(static_cast<size_t>(ns) * nd);
+    p.Y.assign(static_cast<size_t>(ns) * nc, 0.0);
+    for (std::int32_t k = 0; k < ns; k++)
+        p.Y[k + static_cast<size_t>(ns) * (k % nc)] = 1.0;
+    for (std::int32_t i = 0; i < nd; i++)
+        for (std::int32_t k = 0; k < ns; k++) {
+            double x = g.gauss();
+            if (i < informative)
+                x += mean[k % nc + static_cast<size_t>(nc) * i];
+            p.X[k + static_cast<size_t>(ns) * i] = x;
+        }
+    return p;
+}
