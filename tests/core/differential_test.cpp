@@ -1,0 +1,342 @@
+// The optimised core against the plain reference implementation, bit for bit:
+// W, XW, E, Z, the printed text, the rand() draws and the work arrays the
+// host sees freed, over many seeded random problems built to reach every
+// shortcut and every reason to refuse one (zero and mostly-zero columns,
+// signed zeros, NaN and infinities, predictors that overflow or underflow
+// exp, starting states whose E is not exactly exp(XW), ny > nc, no samples,
+// no features).
+#include "data.h"
+#include "dovex.h"
+#include "host_double.h"
+#include "reference_approx.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const double nan_v = std::numeric_limits<double>::quiet_NaN();
+const double inf_v = std::numeric_limits<double>::infinity();
+
+struct fit_case {
+    std::int32_t ns = 0, nd = 0, nc = 1, ny = 1;
+    std::vector<double> W, X, Y, XW, E, Z;
+    double lambda1 = 0, lambda2 = 0, tol = 0, max_sweeps = 0;
+    unsigned seed = 1;
+    std::string what; // how it was made, for failure messages
+};
+
+struct fit_run {
+    std::vector<double> W, XW, E, Z;
+    std::string out;
+    std::size_t evals = 0;
+    int next_draw = 0;
+    std::vector<host_block> allocs;
+    std::vector<void *> frees;
+    long live = 0;
+};
+
+fit_run run(const fit_case &c, bool reference)
+{
+    fit_run r{c.W, c.XW, c.E, c.Z, "", 0, 0, {}, {}, 0};
+    host_reset();
+    std::srand(c.seed);
+    if (reference)
+        reference_approx(r.W.data(), c.X.data(), c.Y.data(), r.XW.data(), r.E.data(), r.Z.data(),
+                         c.lambda1, c.lambda2, c.tol, c.max_sweeps, c.nd, c.ns, c.ny, c.nc);
+    else
+        dovex_approx(r.W.data(), c.X.data(), c.Y.data(), r.XW.data(), r.E.data(), r.Z.data(),
+                     c.lambda1, c.lambda2, c.tol, c.max_sweeps, c.nd, c.ns, c.ny, c.nc);
+    r.next_draw = std::rand();
+    r.out = host_log().out;
+    r.evals = host_log().evals.size();
+    r.allocs = host_log().allocs;
+    r.frees = host_log().frees;
+    r.live = host_log().live;
+    return r;
+}
+
+std::uint64_t bits(double v)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+// "" when a and b hold the same bits, else where and how they first differ.
+std::string difference(const char *name, const std::vector<double> &a,
+                       const std::vector<double> &b)
+{
+    if (a.size() != b.size())
+        return std::string(name) + ": sizes differ";
+    for (size_t k = 0; k < a.size(); k++)
+        if (bits(a[k]) != bits(b[k])) {
+            std::ostringstream s;
+            s.precision(17);
+            s << name << "[" << k << "]: reference " << a[k] << ", optimised " << b[k];
+            return s.str();
+        }
+    return "";
+}
+
+// Every observable of the two runs, compared; "" when all agree.
+std::string compare(const fit_case &c)
+{
+    const fit_run ref = run(c, true);
+    const fit_run opt = run(c, false);
+    std::string d;
+    for (const std::string &s :
+         {difference("W", ref.W, opt.W), difference("XW", ref.XW, opt.XW),
+          difference("E", ref.E, opt.E), difference("Z", ref.Z, opt.Z)})
+        if (d.empty())
+            d = s;
+    if (d.empty() && ref.out != opt.out)
+        d = "printed text differs:\n" + ref.out + "---\n" + opt.out;
+    if (d.empty() && (ref.evals != opt.evals || ref.next_draw != opt.next_draw))
+        d = "host commands or rand() draws differ";
+    // The seven specified work arrays come first, in order, and go back in
+    // order; the ones whose contents are defined must match.
+    if (d.empty() && (ref.allocs.size() != 7 || opt.allocs.size() < 7 ||
+                      opt.frees.size() != opt.allocs.size() || opt.live != 0))
+        d = "work arrays not allocated and freed as specified";
+    for (size_t a = 0; d.empty() && a < 7; a++)
+        if (opt.allocs[a].count != ref.allocs[a].count || opt.allocs[a].size != 8 ||
+            opt.frees[a] != opt.allocs[a].ptr)
+            d = "work array " + std::to_string(a) + " differs in size or free order";
+    const char *names[] = {"w_change", "w_prev", "visit_prob", "", "bound_diag"};
+    for (size_t a : {0, 1, 2, 4})
+        if (d.empty())
+            d = difference(names[a], ref.allocs[a].at_free, opt.allocs[a].at_free);
+    return d.empty() ? d : c.what + ": " + d;
+}
+
+// What a random problem may contain.
+struct recipe {
+    bool odd_columns = false; // zero, signed-zero, mostly-zero, tiny columns
+    bool non_finite = false;  // NaN and infinities in X, Y, W or the state
+    bool huge = false;        // predictors far beyond exp's range
+    bool start = false;       // non-zero starting XW and W, E off by an ulp
+    bool wide_y = false;      // ny > nc
+    bool empty = false;       // ns = 0 or nd = 0 allowed
+};
+
+struct gen {
+    std::mt19937_64 g;
+    double uniform() // [0, 1)
+    {
+        return static_cast<double>(g() >> 11) / 9007199254740992.0;
+    }
+    int below(int n)
+    {
+        return static_cast<int>(g() % static_cast<std::uint64_t>(n));
+    }
+    bool chance(double p)
+    {
+        return uniform() < p;
+    }
+    double normal()
+    {
+        const double u = 1.0 - uniform(), v = uniform();
+        return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
+    }
+    double odd_value() // something the arithmetic must not lose track of
+    {
+        const double v[] = {nan_v, inf_v, -inf_v, -0.0, 0.0, 1e300, -1e300, 5e-324};
+        return v[below(8)];
+    }
+};
+
+fit_case make_case(std::uint64_t seed, const recipe &how)
+{
+    gen r{std::mt19937_64(seed)};
+    fit_case c;
+    std::ostringstream what;
+    what << "case " << seed;
+    const int ns_choice[] = {1, 2, 3, 5, 8, 13, 21, 40};
+    c.ns = ns_choice[r.below(8)];
+    c.nd = 1 + r.below(8);
+    c.nc = 1 + r.below(4);
+    if (how.empty && r.chance(0.3))
+        (r.chance(0.5) ? c.ns : c.nd) = 0;
+    c.ny = c.nc + (how.wide_y ? 1 + r.below(3) : 0);
+    what << " (ns " << c.ns << ", nd " << c.nd << ", nc " << c.nc << ", ny " << c.ny << ")";
+
+    const size_t ns = c.ns, nd = c.nd, nc = c.nc;
+    c.X.assign(ns * nd, 0.0);
+    for (size_t i = 0; i < nd; i++) {
+        const int kind = how.odd_columns ? r.below(7) : 0;
+        for (size_t k = 0; k < ns; k++) {
+            double &x = c.X[k + ns * i];
+            switch (kind) {
+            case 0: x = r.normal(); break;                       // dense
+            case 1: x = 0.0; break;                              // all zero
+            case 2: x = r.chance(0.5) ? -0.0 : 0.0; break;       // signed zeros
+            case 3: x = r.chance(0.85) ? (r.chance(0.3) ? -0.0 : 0.0) : r.normal(); break;
+            case 4: x = r.below(17) / 16.0 * (r.chance(0.5) ? 1 : 0); break; // pixels
+            case 5: x = r.chance(0.5) ? 1e-300 * r.normal() : 0.0; break;    // tiny
+            default: x = r.chance(0.2) ? 0.0 : 3.0 * r.normal(); break;
+            }
+            if (how.huge && r.chance(0.05))
+                x = (r.chance(0.5) ? 1 : -1) * (300.0 + 700.0 * r.uniform());
+            if (how.non_finite && r.chance(0.03))
+                x = r.odd_value();
+        }
+    }
+    c.Y.assign(ns * c.ny, 0.0);
+    for (size_t k = 0; k < ns; k++)
+        c.Y[k + ns * r.below(c.nc)] = 1.0;
+    if (how.non_finite && ns > 0 && r.chance(0.3))
+        c.Y[r.below(static_cast<int>(ns * nc))] = r.odd_value();
+
+    c.W.assign(nd * nc, 0.0);
+    c.XW.assign(ns * nc, 0.0);
+    if (how.start) {
+        for (double &w : c.W)
+            w = r.chance(0.3) ? r.normal() : (r.chance(0.2) ? -0.0 : 0.0);
+        const double scale = how.huge && r.chance(0.3) ? 800.0 : 2.0;
+        for (double &xw : c.XW)
+            xw = r.chance(0.1) ? (r.chance(0.5) ? -0.0 : 0.0) : scale * r.normal();
+    }
+    if (how.non_finite && r.chance(0.3)) {
+        if (!c.W.empty())
+            c.W[r.below(static_cast<int>(c.W.size()))] = r.odd_value();
+        if (!c.XW.empty())
+            c.XW[r.below(static_cast<int>(c.XW.size()))] = r.odd_value();
+    }
+    c.E.resize(ns * nc);
+    c.Z.assign(ns, 0.0);
+    for (size_t k = 0; k < ns; k++)
+        for (size_t j = 0; j < nc; j++) {
+            double &e = c.E[k + ns * j];
+            e = std::exp(c.XW[k + ns * j]);
+            if (how.start && r.chance(0.1)) // a caller's E need not be exp's own bits
+                e = std::nextafter(e, r.chance(0.5) ? inf_v : 0.0);
+            c.Z[k] = e + c.Z[k];
+        }
+    if (how.start && ns > 0 && r.chance(0.2))
+        c.Z[r.below(c.ns)] = r.chance(0.5) ? -0.0 : 1e-320;
+
+    const double l1[] = {0.0, 0.01, 0.3, 1.0, 5.0, 1e9};
+    const double l2[] = {0.0, 0.01, 0.5, 2.0};
+    const double tol[] = {-1.0, 0.0, 1e-6, 1e-3};
+    const double sweeps[] = {1, 2, 5, 20, 40};
+    c.lambda1 = l1[r.below(6)];
+    c.lambda2 = l2[r.below(4)];
+    c.tol = tol[r.below(4)];
+    c.max_sweeps = sweeps[r.below(5)];
+    c.seed = static_cast<unsigned>(seed);
+    what << ", lambda1 " << c.lambda1 << ", lambda2 " << c.lambda2 << ", tol " << c.tol
+         << ", max_sweeps " << c.max_sweeps;
+    c.what = what.str();
+    return c;
+}
+
+// Runs `count` random problems of one recipe; stops at the first mismatch.
+void check_recipe(const recipe &how, std::uint64_t first_seed, int count)
+{
+    for (int n = 0; n < count; n++) {
+        const std::string d = compare(make_case(first_seed + n, how));
+        ASSERT_EQ(d, "");
+    }
+}
+
+fit_case from_data(const std::string &name, double scale, std::int32_t rows, double lambda1,
+                   double lambda2, double max_sweeps)
+{
+    const dataset d = load_dataset(name);
+    fit_case c;
+    c.ns = std::min(rows, d.ns);
+    c.nd = d.nd;
+    c.nc = c.ny = d.nc;
+    for (std::int32_t i = 0; i < d.nd; i++)
+        for (std::int32_t k = 0; k < c.ns; k++)
+            c.X.push_back(d.X[k + static_cast<size_t>(d.ns) * i] / scale);
+    for (std::int32_t j = 0; j < d.nc; j++)
+        for (std::int32_t k = 0; k < c.ns; k++)
+            c.Y.push_back(d.Y[k + static_cast<size_t>(d.ns) * j]);
+    const start_state s = zero_start(c.ns, c.nc);
+    c.XW = s.XW;
+    c.E = s.E;
+    c.Z = s.Z;
+    c.W.assign(static_cast<size_t>(c.nd) * c.nc, 0.0);
+    c.lambda1 = lambda1;
+    c.lambda2 = lambda2;
+    c.tol = -1.0; // run to the sweep limit
+    c.max_sweeps = max_sweeps;
+    c.seed = 3;
+    c.what = name;
+    return c;
+}
+
+} // namespace
+
+TEST(Differential, PlainDenseProblems)
+{
+    check_recipe(recipe{}, 1000, 1500);
+}
+
+TEST(Differential, ZeroMostlyZeroSignedZeroAndTinyColumns)
+{
+    recipe how;
+    how.odd_columns = true;
+    check_recipe(how, 20000, 3000);
+}
+
+TEST(Differential, NonZeroStartingStateAndEOffByAnUlp)
+{
+    recipe how;
+    how.odd_columns = true;
+    how.start = true;
+    check_recipe(how, 30000, 3000);
+}
+
+TEST(Differential, NaNAndInfinitiesAnywhere)
+{
+    recipe how;
+    how.odd_columns = true;
+    how.start = true;
+    how.non_finite = true;
+    check_recipe(how, 40000, 3000);
+}
+
+TEST(Differential, PredictorsThatOverflowOrUnderflowExp)
+{
+    recipe how;
+    how.odd_columns = true;
+    how.start = true;
+    how.huge = true;
+    check_recipe(how, 50000, 3000);
+}
+
+TEST(Differential, MoreTargetColumnsThanClassesAndEmptyShapes)
+{
+    recipe how;
+    how.odd_columns = true;
+    how.wide_y = true;
+    how.empty = true;
+    check_recipe(how, 60000, 2000);
+}
+
+TEST(Differential, EverythingAtOnce)
+{
+    recipe how{true, true, true, true, true, true};
+    check_recipe(how, 70000, 3000);
+}
+
+TEST(Differential, RealDataOverManySweeps)
+{
+    // Long runs let weights go to zero, come back and settle, and visiting
+    // probabilities decay to the point where draws skip most pairs.
+    EXPECT_EQ(compare(from_data("iris", 1.0, 150, 0.5, 0.1, 300)), "");
+    EXPECT_EQ(compare(from_data("iris", 1.0, 150, 0.0, 0.0, 50)), "");
+    EXPECT_EQ(compare(from_data("digits", 16.0, 300, 5.0, 0.5, 40)), "");
+    EXPECT_EQ(compare(from_data("digits", 16.0, 300, 0.5, 0.0, 20)), "");
+}

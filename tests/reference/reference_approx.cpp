@@ -1,0 +1,149 @@
+// The fit as first written, operation for operation: every visit copies its
+// columns and runs the full per-sample upkeep; every sweep copies W and sums
+// both norms over every entry. Compiled with the core's floating-point flags.
+// Never optimise this file: its plainness is what makes it a reference.
+#include "reference_approx.h"
+
+#include "host.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::int32_t idx(std::int32_t row, std::int32_t col, std::int32_t rows)
+{
+    return row + rows * (col - 1) - 1;
+}
+
+void mat_col(double *dst, const double *src, std::int32_t col, std::int32_t rows)
+{
+    const std::int32_t first = rows * (col - 1);
+    const std::int32_t last = rows * col;
+    for (std::int32_t k = first; k < last; k++)
+        dst[k - first] = src[k];
+}
+
+double frob(const double *m, std::int32_t rows, std::int32_t cols)
+{
+    double sum = 0.0;
+    for (std::int32_t r = 1; r <= rows; r++)
+        for (std::int32_t c = 1; c <= cols; c++) {
+            const double v = m[idx(r, c, rows)];
+            sum = v * v + sum;
+        }
+    return std::sqrt(sum);
+}
+
+int sign(double x)
+{
+    return x >= 0 ? 1 : -1;
+}
+
+double get_max(double a, double b)
+{
+    return b <= a ? a : b;
+}
+
+void set_bounds(double *bound_diag, const double *X, std::int32_t nd, std::int32_t ns,
+                std::int32_t ny)
+{
+    for (std::int32_t i = 1; i <= nd; i++) {
+        double s = 0.0;
+        for (std::int32_t k = 1; k <= ns; k++) {
+            const double x = X[idx(k, i, ns)];
+            s = x * x + s;
+        }
+        bound_diag[idx(i, 1, nd)] = ((-1.0 / ny) + 1.0) * (-0.5) * s;
+    }
+}
+
+} // namespace
+
+void reference_approx(double *W, const double *X, const double *Y, double *XW, double *E,
+                      double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
+                      std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc)
+{
+    const std::int32_t npairs = nd * ny;
+    double *w_change = static_cast<double *>(mxCalloc(npairs, 8));
+    double *w_prev = static_cast<double *>(mxCalloc(npairs, 8));
+    double *visit_prob = static_cast<double *>(mxCalloc(npairs, 8));
+    double *ratio_col = static_cast<double *>(mxCalloc(ns, 8));
+    double *bound_diag = static_cast<double *>(mxCalloc(nd, 8));
+    double *x_col = static_cast<double *>(mxCalloc(ns, 8));
+    double *y_col = static_cast<double *>(mxCalloc(ns, 8));
+
+    set_bounds(bound_diag, X, nd, ns, ny);
+    for (std::int32_t p = 0; p < npairs; p++)
+        visit_prob[p] = 1.0;
+
+    double incr = 1.0 + tol;
+    std::int32_t sweep = 1;
+    while (sweep <= max_sweeps && incr > tol) {
+        std::memcpy(w_prev, W, sizeof(double) * nc * nd);
+
+        for (std::int32_t i = 1; i <= nd; i++)
+            for (std::int32_t j = 1; j <= nc; j++) {
+                const std::int32_t ij = idx(i, j, nd);
+                const double w_old = W[ij];
+
+                const int r = std::rand();
+                if (w_old == 0 && !(visit_prob[ij] >= static_cast<double>(r) / RAND_MAX))
+                    continue;
+
+                for (std::int32_t k = 1; k <= ns; k++)
+                    ratio_col[idx(k, 1, ns)] = E[idx(k, j, ns)] / Z[idx(k, 1, ns)];
+                mat_col(y_col, Y, j, ns);
+                mat_col(x_col, X, i, ns);
+
+                double g = 0.0;
+                for (std::int32_t k = 0; k < ns; k++)
+                    g = (y_col[k] - ratio_col[k]) * x_col[k] + g;
+
+                const double bd = bound_diag[idx(i, 1, nd)];
+                const double d = bd - lambda2;
+                double w_new = w_old;
+                if (d != 0) {
+                    const double w0 = (bd / d) * w_old - g / d;
+                    const double thr = (-lambda1) / d;
+                    w_new = sign(w0) * get_max(0.0, std::fabs(w0) - thr);
+                }
+
+                for (std::int32_t k = 1; k <= ns; k++) {
+                    const std::int32_t kj = idx(k, j, ns);
+                    const double x = X[idx(k, i, ns)];
+                    XW[kj] = (XW[kj] - w_old * x) + w_new * x;
+                    const double e = std::exp(XW[kj]);
+                    Z[idx(k, 1, ns)] = (e - E[kj]) + Z[idx(k, 1, ns)];
+                    E[kj] = e;
+                }
+
+                if (w_new == 0 && w_old == 0)
+                    visit_prob[ij] = visit_prob[ij] * 0.3;
+                else if (w_new == 0 || w_new != w_old)
+                    W[ij] = w_new;
+            }
+
+        for (std::int32_t c = 1; c <= nc; c++)
+            for (std::int32_t r = 1; r <= nd; r++)
+                w_change[idx(r, c, nd)] = w_prev[idx(r, c, nd)] - W[idx(r, c, nd)];
+        const double diff = std::fabs(frob(w_change, nd, nc)) / frob(W, nd, nc);
+
+        mexPrintf("sweep : %d, diff : %2.4f\n", sweep, diff);
+        mexEvalString("drawnow");
+
+        if (sweep == INT32_MAX)
+            break;
+        sweep++;
+        incr = diff;
+    }
+
+    mxFree(w_change);
+    mxFree(w_prev);
+    mxFree(visit_prob);
+    mxFree(ratio_col);
+    mxFree(bound_diag);
+    mxFree(x_col);
+    mxFree(y_col);
+}
