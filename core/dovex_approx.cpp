@@ -35,6 +35,33 @@ void set_bounds(double *bound_diag, const double *X, std::int32_t nd, std::int32
     }
 }
 
+// The gradient of the log-likelihood in one weight,
+//     g = sum_k (Y(k,j) - E(k,j)/Z(k)) X(k,i),
+// in one pass over the columns, without copying them. The sum runs from 0.0
+// in sample order and must stay so: its rounding depends on the order.
+double gradient(const double *x, const double *y, const double *e, const double *Z,
+                std::int32_t ns)
+{
+    double g = 0.0;
+    for (std::int32_t k = 0; k < ns; k++)
+        g = (y[k] - e[k] / Z[k]) * x[k] + g;
+    return g;
+}
+
+// Moves column j of XW by (w_new - w_old) times column i of X, taking the old
+// contribution out and putting the new one in, and keeps E = exp(XW) and Z
+// the row sums of E.
+void upkeep(double *xw, double *e, double *Z, const double *x, double w_old, double w_new,
+            std::int32_t ns)
+{
+    for (std::int32_t k = 0; k < ns; k++) {
+        xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
+        const double ek = std::exp(xw[k]);
+        Z[k] = (ek - e[k]) + Z[k];
+        e[k] = ek;
+    }
+}
+
 } // namespace
 
 void dovex_approx(double *W, const double *X, const double *Y, double *XW, double *E,
@@ -72,14 +99,12 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                 if (w_old == 0 && !(visit_prob[ij] >= static_cast<double>(r) / RAND_MAX))
                     continue;
 
-                for (std::int32_t k = 1; k <= ns; k++)
-                    ratio_col[idx(k, 1, ns)] = E[idx(k, j, ns)] / Z[idx(k, 1, ns)];
-                mat_col(y_col, Y, j, ns);
-                mat_col(x_col, X, i, ns);
+                const double *x = X + idx(1, i, ns);
+                const double *y = Y + idx(1, j, ns);
+                double *xw = XW + idx(1, j, ns);
+                double *e = E + idx(1, j, ns);
 
-                double g = 0.0;
-                for (std::int32_t k = 0; k < ns; k++)
-                    g = (y_col[k] - ratio_col[k]) * x_col[k] + g;
+                const double g = gradient(x, y, e, Z, ns);
 
                 // d is zero only for a feature with no curvature (an all-zero
                 // column, ny = 1 or no samples) and lambda2 = 0; the bound then
@@ -94,14 +119,7 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                     w_new = sign(w0) * get_max(0.0, std::fabs(w0) - thr);
                 }
 
-                for (std::int32_t k = 1; k <= ns; k++) {
-                    const std::int32_t kj = idx(k, j, ns);
-                    const double x = X[idx(k, i, ns)];
-                    XW[kj] = (XW[kj] - w_old * x) + w_new * x;
-                    const double e = std::exp(XW[kj]);
-                    Z[idx(k, 1, ns)] = (e - E[kj]) + Z[idx(k, 1, ns)];
-                    E[kj] = e;
-                }
+                upkeep(xw, e, Z, x, w_old, w_new, ns);
 
                 if (w_new == 0 && w_old == 0)
                     visit_prob[ij] = visit_prob[ij] * 0.3;
