@@ -76,6 +76,9 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     double *bound_diag = static_cast<double *>(mxCalloc(nd, 8));
     double *x_col = static_cast<double *>(mxCalloc(ns, 8));
     double *y_col = static_cast<double *>(mxCalloc(ns, 8));
+    // The pairs whose weight changed over the last sweep, in visiting order.
+    std::int32_t *moved = static_cast<std::int32_t *>(mxCalloc(nd * nc, sizeof(std::int32_t)));
+    std::int32_t n_moved = 0;
 
     set_bounds(bound_diag, X, nd, ns, ny);
     for (std::int32_t p = 0; p < npairs; p++)
@@ -86,7 +89,23 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     double incr = 1.0 + tol;
     std::int32_t sweep = 1;
     while (sweep <= max_sweeps && incr > tol) {
-        std::memcpy(w_prev, W, sizeof(double) * nc * nd);
+        // w_prev is the copy of W at the start of the sweep and w_change the
+        // change over it. After the first sweep only the moved pairs differ
+        // from that state, so only they are brought up to date.
+        if (sweep == 1) {
+            std::memcpy(w_prev, W, sizeof(double) * nc * nd);
+        } else {
+            for (std::int32_t m = 0; m < n_moved; m++) {
+                w_prev[moved[m]] = W[moved[m]];
+                w_change[moved[m]] = 0.0;
+            }
+        }
+        n_moved = 0;
+        // The squared norms of W and of its change, summed as frob sums them:
+        // row by row, which is the visiting order. A zero entry adds +0.0 to
+        // a sum that is never -0.0 (it starts at +0.0 and every term is a
+        // square), which changes nothing, so only non-zero entries are added.
+        double sum_w = 0.0, sum_change = 0.0;
 
         for (std::int32_t i = 1; i <= nd; i++)
             for (std::int32_t j = 1; j <= nc; j++) {
@@ -95,6 +114,7 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
 
                 // One draw per pair per sweep, used or not, so the number of
                 // draws does not depend on the weights.
+                // A skipped pair keeps its zero weight: nothing to add below.
                 const int r = std::rand();
                 if (w_old == 0 && !(visit_prob[ij] >= static_cast<double>(r) / RAND_MAX))
                     continue;
@@ -121,16 +141,30 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
 
                 upkeep(xw, e, Z, x, w_old, w_new, ns);
 
-                if (w_new == 0 && w_old == 0)
+                bool stored = false;
+                if (w_new == 0 && w_old == 0) {
                     visit_prob[ij] = visit_prob[ij] * 0.3;
-                else if (w_new == 0 || w_new != w_old)
+                } else if (w_new == 0 || w_new != w_old) {
                     W[ij] = w_new;
+                    stored = true;
+                }
+
+                // W(i,j) is final for this sweep and w_prev(i,j) is w_old.
+                const double w = W[ij];
+                if (w != 0)
+                    sum_w = w * w + sum_w;
+                const double change = w_old - w;
+                if (change != 0)
+                    sum_change = change * change + sum_change;
+                // An unchanged finite weight leaves w_change at +0.0; an
+                // infinite one gives NaN and must be recorded as well.
+                if (stored || change != 0 || std::signbit(change)) {
+                    w_change[ij] = change;
+                    moved[n_moved++] = ij;
+                }
             }
 
-        for (std::int32_t c = 1; c <= nc; c++)
-            for (std::int32_t r = 1; r <= nd; r++)
-                w_change[idx(r, c, nd)] = w_prev[idx(r, c, nd)] - W[idx(r, c, nd)];
-        const double diff = std::fabs(frob(w_change, nd, nc)) / frob(W, nd, nc);
+        const double diff = std::fabs(std::sqrt(sum_change)) / std::sqrt(sum_w);
 
         mexPrintf("sweep : %d, diff : %2.4f\n", sweep, diff);
         mexEvalString("drawnow");
@@ -149,4 +183,5 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     mxFree(bound_diag);
     mxFree(x_col);
     mxFree(y_col);
+    mxFree(moved);
 }
