@@ -10,6 +10,12 @@
 // Reproducibility: every floating-point operation below is written in the
 // order that defines the result bits, and the core is compiled without
 // floating-point contraction. Keep both when changing anything here.
+//
+// Speed comes only from not doing work whose result is known to the bit: a
+// shortcut is taken only where the full computation would provably rewrite
+// every value with its own bits, and the full path is kept for everything
+// else (non-finite values, signed zeros, exp overflow, a caller's E that is
+// not exactly exp(XW)).
 #include "dovex.h"
 
 #include "colmajor.h"
@@ -20,6 +26,42 @@
 #include <cstring>
 
 namespace {
+
+// While every |Y(k,j)| and |E(k,j)| is at most tame_big and every Z(k) at
+// least tame_small (so Z is no NaN, no zero of either sign, not negative),
+// every E(k,j)/Z(k) is at most 2^1000 in magnitude and every Y - E/Z finite.
+const double tame_big = 0x1p500;
+const double tame_small = 0x1p-500;
+
+// Whether the state is tame in the sense above, for classes 1..nc.
+bool is_tame(const double *Y, const double *E, const double *Z, std::int32_t ns,
+             std::int32_t nc)
+{
+    bool tame = true;
+    for (std::int32_t k = 0; k < ns; k++)
+        tame = tame && Z[k] >= tame_small;
+    for (std::int32_t jk = 0; jk < ns * nc; jk++)
+        tame = tame && std::fabs(Y[jk]) <= tame_big && std::fabs(E[jk]) <= tame_big;
+    return tame;
+}
+
+// Whether every element of x[0..n-1] is finite.
+bool all_finite(const double *x, std::int32_t n)
+{
+    bool finite = true;
+    for (std::int32_t k = 0; k < n; k++)
+        finite = finite && std::isfinite(x[k]);
+    return finite;
+}
+
+// Whether some element of x[0..n-1] is -0.0.
+bool any_negative_zero(const double *x, std::int32_t n)
+{
+    for (std::int32_t k = 0; k < n; k++)
+        if (x[k] == 0 && std::signbit(x[k]))
+            return true;
+    return false;
+}
 
 // Curvature bound of each feature: -1/2 (1 - 1/ny) sum_k X(k,i)^2.
 void set_bounds(double *bound_diag, const double *X, std::int32_t nd, std::int32_t ns,
@@ -50,16 +92,19 @@ double gradient(const double *x, const double *y, const double *e, const double 
 
 // Moves column j of XW by (w_new - w_old) times column i of X, taking the old
 // contribution out and putting the new one in, and keeps E = exp(XW) and Z
-// the row sums of E.
-void upkeep(double *xw, double *e, double *Z, const double *x, double w_old, double w_new,
+// the row sums of E. Returns whether every row it wrote is still tame.
+bool upkeep(double *xw, double *e, double *Z, const double *x, double w_old, double w_new,
             std::int32_t ns)
 {
+    bool tame = true;
     for (std::int32_t k = 0; k < ns; k++) {
         xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
         const double ek = std::exp(xw[k]);
         Z[k] = (ek - e[k]) + Z[k];
         e[k] = ek;
+        tame &= ek <= tame_big && Z[k] >= tame_small;
     }
+    return tame;
 }
 
 } // namespace
@@ -79,8 +124,19 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     // The pairs whose weight changed over the last sweep, in visiting order.
     std::int32_t *moved = static_cast<std::int32_t *>(mxCalloc(nd * nc, sizeof(std::int32_t)));
     std::int32_t n_moved = 0;
+    // Columns of X that hold only finite values.
+    bool *finite_x = static_cast<bool *>(mxCalloc(nd, sizeof(bool)));
+    // Classes whose column of E is known to hold exactly exp of XW's column,
+    // the bits exp returns, with no -0.0 in XW's column. Unknown at entry (a
+    // caller's E may differ in its last bit); true after any full upkeep of
+    // the column that leaves no -0.0, and from then on for good: the upkeep
+    // writes E = exp(XW) and cannot make a -0.0 out of anything but a -0.0.
+    bool *exact = static_cast<bool *>(mxCalloc(nc, sizeof(bool)));
+    bool tame = false;
 
     set_bounds(bound_diag, X, nd, ns, ny);
+    for (std::int32_t i = 1; i <= nd; i++)
+        finite_x[i - 1] = all_finite(X + idx(1, i, ns), ns);
     for (std::int32_t p = 0; p < npairs; p++)
         visit_prob[p] = 1.0;
 
@@ -106,6 +162,8 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
         // a sum that is never -0.0 (it starts at +0.0 and every term is a
         // square), which changes nothing, so only non-zero entries are added.
         double sum_w = 0.0, sum_change = 0.0;
+        // Every later change of E or Z is checked as it is made.
+        tame = tame || is_tame(Y, E, Z, ns, nc);
 
         for (std::int32_t i = 1; i <= nd; i++)
             for (std::int32_t j = 1; j <= nc; j++) {
@@ -139,7 +197,17 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                     w_new = sign(w0) * get_max(0.0, std::fabs(w0) - thr);
                 }
 
-                upkeep(xw, e, Z, x, w_old, w_new, ns);
+                if (w_old == 0 && w_new == 0 && finite_x[i - 1] && exact[j - 1] && tame) {
+                    // A zero weight that stays zero, times a finite x, adds
+                    // and removes zeros, which leave XW(k,j) as it is (it is
+                    // no -0.0); exp then gives back E(k,j)'s own bits, and
+                    // Z(k) gains E - E = +0.0 (E is finite), which leaves it
+                    // as it is (it is no zero). The upkeep would change
+                    // nothing, so it is skipped.
+                } else {
+                    tame = upkeep(xw, e, Z, x, w_old, w_new, ns) && tame;
+                    exact[j - 1] = exact[j - 1] || !any_negative_zero(xw, ns);
+                }
 
                 bool stored = false;
                 if (w_new == 0 && w_old == 0) {
@@ -184,4 +252,6 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     mxFree(x_col);
     mxFree(y_col);
     mxFree(moved);
+    mxFree(finite_x);
+    mxFree(exact);
 }
