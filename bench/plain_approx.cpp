@@ -63,7 +63,7 @@ void set_bounds(double *bound_diag, const double *X, std::int32_t nd, std::int32
 
 void plain_approx(double *W, const double *X, const double *Y, double *XW, double *E, double *Z,
                   double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
-                  std::int32_t ns, std::int32_t ny, std::int32_t nc, long *visits)
+                  std::int32_t ns, std::int32_t ny, std::int32_t nc, visit_count *visits)
 {
     const std::int32_t npairs = nd * ny;
     double *w_change = static_cast<double *>(mxCalloc(npairs, 8));
@@ -91,8 +91,6 @@ void plain_approx(double *W, const double *X, const double *Y, double *XW, doubl
                 const int r = std::rand();
                 if (w_old == 0 && !(visit_prob[ij] >= static_cast<double>(r) / RAND_MAX))
                     continue;
-                if (visits)
-                    ++*visits;
 
                 for (std::int32_t k = 1; k <= ns; k++)
                     ratio_col[idx(k, 1, ns)] = E[idx(k, j, ns)] / Z[idx(k, 1, ns)];
@@ -121,6 +119,10 @@ void plain_approx(double *W, const double *X, const double *Y, double *XW, doubl
                     E[kj] = e;
                 }
 
+                if (visits) {
+                    visits->all++;
+                    visits->stayed_zero += w_new == 0 && w_old == 0;
+                }
                 if (w_new == 0 && w_old == 0)
                     visit_prob[ij] = visit_prob[ij] * 0.3;
                 else if (w_new == 0 || w_new != w_old)

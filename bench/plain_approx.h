@@ -6,10 +6,15 @@
 
 #include <cstdint>
 
+// Visited pairs, and how many of them left a zero weight at zero.
+struct visit_count {
+    long all = 0, stayed_zero = 0;
+};
+
 // Same arguments and results as dovex_approx; *visits (when not null) counts
-// the visited pairs, which the optimised core does not report.
+// the visits, which the optimised core does not report.
 void plain_approx(double *W, const double *X, const double *Y, double *XW, double *E, double *Z,
                   double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
-                  std::int32_t ns, std::int32_t ny, std::int32_t nc, long *visits);
+                  std::int32_t ns, std::int32_t ny, std::int32_t nc, visit_count *visits);
 
 #endif
