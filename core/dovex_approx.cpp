@@ -45,15 +45,6 @@ bool is_tame(const double *Y, const double *E, const double *Z, std::int32_t ns,
     return tame;
 }
 
-// Whether every element of x[0..n-1] is finite.
-bool all_finite(const double *x, std::int32_t n)
-{
-    bool finite = true;
-    for (std::int32_t k = 0; k < n; k++)
-        finite = finite && std::isfinite(x[k]);
-    return finite;
-}
-
 // Whether some element of x[0..n-1] is -0.0.
 bool any_negative_zero(const double *x, std::int32_t n)
 {
@@ -77,32 +68,92 @@ void set_bounds(double *bound_diag, const double *X, std::int32_t nd, std::int32
     }
 }
 
+// For each column of X: whether all its values are finite, and whether it is
+// sparse enough (at least one row in eight zero) for a list of its non-zero
+// rows to pay. Returns the number of rows the lists will hold.
+std::int32_t describe_columns(bool *finite_x, bool *listed, const double *X, std::int32_t nd,
+                              std::int32_t ns)
+{
+    std::int32_t n = 0;
+    for (std::int32_t i = 1; i <= nd; i++) {
+        const double *x = X + idx(1, i, ns);
+        std::int32_t nonzero = 0;
+        bool finite = true;
+        for (std::int32_t k = 0; k < ns; k++) {
+            nonzero += x[k] != 0; // NaN counts as non-zero
+            finite = finite && std::isfinite(x[k]);
+        }
+        finite_x[i - 1] = finite;
+        listed[i - 1] = 8 * static_cast<std::int64_t>(nonzero) <= 7 * static_cast<std::int64_t>(ns);
+        if (listed[i - 1])
+            n += nonzero;
+    }
+    return n;
+}
+
+// The non-zero rows of each listed column, in increasing order: feature i's
+// are rows[at[i-1] .. at[i]-1]; an unlisted feature has none there.
+void list_rows(std::int32_t *rows, std::int32_t *at, const bool *listed, const double *X,
+               std::int32_t nd, std::int32_t ns)
+{
+    std::int32_t n = 0;
+    for (std::int32_t i = 1; i <= nd; i++) {
+        const double *x = X + idx(1, i, ns);
+        if (listed[i - 1])
+            for (std::int32_t k = 0; k < ns; k++)
+                if (x[k] != 0)
+                    rows[n++] = k;
+        at[i] = n;
+    }
+}
+
 // The gradient of the log-likelihood in one weight,
 //     g = sum_k (Y(k,j) - E(k,j)/Z(k)) X(k,i),
-// in one pass over the columns, without copying them. The sum runs from 0.0
-// in sample order and must stay so: its rounding depends on the order.
-double gradient(const double *x, const double *y, const double *e, const double *Z,
-                std::int32_t ns)
+// in one pass over the columns, without copying them, over rows[0..n-1], or
+// over all rows 0..n-1 when rows is null. The sum runs from 0.0 in sample
+// order and must stay so: its rounding depends on the order.
+double gradient(const std::int32_t *rows, std::int32_t n, const double *x, const double *y,
+                const double *e, const double *Z)
 {
     double g = 0.0;
-    for (std::int32_t k = 0; k < ns; k++)
-        g = (y[k] - e[k] / Z[k]) * x[k] + g;
+    if (rows) {
+        for (std::int32_t m = 0; m < n; m++) {
+            const std::int32_t k = rows[m];
+            g = (y[k] - e[k] / Z[k]) * x[k] + g;
+        }
+    } else {
+        for (std::int32_t k = 0; k < n; k++)
+            g = (y[k] - e[k] / Z[k]) * x[k] + g;
+    }
     return g;
 }
 
-// Moves column j of XW by (w_new - w_old) times column i of X, taking the old
-// contribution out and putting the new one in, and keeps E = exp(XW) and Z
-// the row sums of E. Returns whether every row it wrote is still tame.
-bool upkeep(double *xw, double *e, double *Z, const double *x, double w_old, double w_new,
-            std::int32_t ns)
+// One row of the upkeep: moves XW(k,j) by the change of the weight, taking
+// the old contribution out and putting the new one in, and keeps E = exp(XW)
+// and Z the row sums of E. Returns whether the row is still tame.
+inline bool upkeep_row(std::int32_t k, double *xw, double *e, double *Z, const double *x,
+                       double w_old, double w_new)
+{
+    xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
+    const double ek = std::exp(xw[k]);
+    Z[k] = (ek - e[k]) + Z[k];
+    e[k] = ek;
+    return ek <= tame_big && Z[k] >= tame_small;
+}
+
+// The upkeep of column j after W(i,j) moved from w_old to w_new, over
+// rows[0..n-1], or over all rows 0..n-1 when rows is null. Returns whether
+// every row it wrote is still tame.
+bool upkeep(const std::int32_t *rows, std::int32_t n, double *xw, double *e, double *Z,
+            const double *x, double w_old, double w_new)
 {
     bool tame = true;
-    for (std::int32_t k = 0; k < ns; k++) {
-        xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
-        const double ek = std::exp(xw[k]);
-        Z[k] = (ek - e[k]) + Z[k];
-        e[k] = ek;
-        tame &= ek <= tame_big && Z[k] >= tame_small;
+    if (rows) {
+        for (std::int32_t m = 0; m < n; m++)
+            tame &= upkeep_row(rows[m], xw, e, Z, x, w_old, w_new);
+    } else {
+        for (std::int32_t k = 0; k < n; k++)
+            tame &= upkeep_row(k, xw, e, Z, x, w_old, w_new);
     }
     return tame;
 }
@@ -133,10 +184,15 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     // writes E = exp(XW) and cannot make a -0.0 out of anything but a -0.0.
     bool *exact = static_cast<bool *>(mxCalloc(nc, sizeof(bool)));
     bool tame = false;
+    // The non-zero rows of the sparser columns of X (see list_rows).
+    bool *listed = static_cast<bool *>(mxCalloc(nd, sizeof(bool)));
+    const std::int32_t n_listed = describe_columns(finite_x, listed, X, nd, ns);
+    std::int32_t *nz_at = static_cast<std::int32_t *>(mxCalloc(nd + 1, sizeof(std::int32_t)));
+    std::int32_t *nz_rows =
+        static_cast<std::int32_t *>(mxCalloc(n_listed, sizeof(std::int32_t)));
+    list_rows(nz_rows, nz_at, listed, X, nd, ns);
 
     set_bounds(bound_diag, X, nd, ns, ny);
-    for (std::int32_t i = 1; i <= nd; i++)
-        finite_x[i - 1] = all_finite(X + idx(1, i, ns), ns);
     for (std::int32_t p = 0; p < npairs; p++)
         visit_prob[p] = 1.0;
 
@@ -182,7 +238,18 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                 double *xw = XW + idx(1, j, ns);
                 double *e = E + idx(1, j, ns);
 
-                const double g = gradient(x, y, e, Z, ns);
+                // Rows where x is zero add (Y - E/Z) * 0 to the gradient: a
+                // zero, as long as Y - E/Z is finite, which a tame state
+                // guarantees. The sum starts at +0.0 and a sum ends at -0.0
+                // only if both terms are -0.0, so it is never -0.0, and adding
+                // a zero to it changes nothing: such rows can be left out.
+                const std::int32_t *rows = nullptr;
+                std::int32_t n = ns;
+                if (tame && listed[i - 1]) {
+                    rows = nz_rows + nz_at[i - 1];
+                    n = nz_at[i] - nz_at[i - 1];
+                }
+                const double g = gradient(rows, n, x, y, e, Z);
 
                 // d is zero only for a feature with no curvature (an all-zero
                 // column, ny = 1 or no samples) and lambda2 = 0; the bound then
@@ -204,8 +271,14 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                     // Z(k) gains E - E = +0.0 (E is finite), which leaves it
                     // as it is (it is no zero). The upkeep would change
                     // nothing, so it is skipped.
+                } else if (rows && exact[j - 1] && std::isfinite(w_old) &&
+                           std::isfinite(w_new)) {
+                    // Where x is zero, finite weights times x are zeros, and
+                    // the same argument leaves the row's XW, E and Z as they
+                    // are: only the listed rows change.
+                    tame = upkeep(rows, n, xw, e, Z, x, w_old, w_new) && tame;
                 } else {
-                    tame = upkeep(xw, e, Z, x, w_old, w_new, ns) && tame;
+                    tame = upkeep(nullptr, ns, xw, e, Z, x, w_old, w_new) && tame;
                     exact[j - 1] = exact[j - 1] || !any_negative_zero(xw, ns);
                 }
 
@@ -254,4 +327,7 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     mxFree(moved);
     mxFree(finite_x);
     mxFree(exact);
+    mxFree(listed);
+    mxFree(nz_at);
+    mxFree(nz_rows);
 }
