@@ -136,9 +136,10 @@ inline bool upkeep_row(std::int32_t k, double *xw, double *e, double *Z, const d
 {
     xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
     const double ek = std::exp(xw[k]);
-    Z[k] = (ek - e[k]) + Z[k];
+    const double zk = (ek - e[k]) + Z[k];
+    Z[k] = zk;
     e[k] = ek;
-    return ek <= tame_big && Z[k] >= tame_small;
+    return (ek <= tame_big) & (zk >= tame_small);
 }
 
 // The upkeep of column j after W(i,j) moved from w_old to w_new, over
