@@ -122,6 +122,8 @@ void plain_approx(double *W, const double *X, const double *Y, double *XW, doubl
                 if (visits) {
                     visits->all++;
                     visits->stayed_zero += w_new == 0 && w_old == 0;
+                    if (w_new != 0 || w_old != 0)
+                        visits->exp_needed += visits->nonzero[i - 1];
                 }
                 if (w_new == 0 && w_old == 0)
                     visit_prob[ij] = visit_prob[ij] * 0.3;

@@ -6,9 +6,13 @@
 
 #include <cstdint>
 
-// Visited pairs, and how many of them left a zero weight at zero.
+// Visited pairs, how many of them left a zero weight at zero, and how many
+// exp calls the others could not have avoided: one per non-zero x, given the
+// number of non-zero values of each column of X in nonzero[].
 struct visit_count {
+    const int *nonzero = nullptr;
     long all = 0, stayed_zero = 0;
+    double exp_needed = 0;
 };
 
 // Same arguments and results as dovex_approx; *visits (when not null) counts
