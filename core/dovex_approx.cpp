@@ -298,9 +298,10 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                 const double change = w_old - w;
                 if (change != 0)
                     sum_change = change * change + sum_change;
-                // An unchanged finite weight leaves w_change at +0.0; an
-                // infinite one gives NaN and must be recorded as well.
-                if (stored || change != 0 || std::signbit(change)) {
+                // A weight left as it was has a change of +0.0, which
+                // w_change already holds, unless it is infinite (inf - inf
+                // is NaN) or NaN: those are recorded as well.
+                if (stored || change != 0) {
                     w_change[ij] = change;
                     moved[n_moved++] = ij;
                 }

@@ -221,8 +221,12 @@ fit_case make_case(std::uint64_t seed, const recipe &how)
                 e = std::nextafter(e, r.chance(0.5) ? inf_v : 0.0);
             c.Z[k] = e + c.Z[k];
         }
-    if (how.start && ns > 0 && r.chance(0.2))
-        c.Z[r.below(c.ns)] = r.chance(0.5) ? -0.0 : 1e-320;
+    // A Z that is not the row sum: a zero of either sign, a subnormal, or one
+    // small enough for a large E over it to overflow.
+    if (how.start && ns > 0 && r.chance(0.2)) {
+        const double z[] = {-0.0, 0.0, 1e-320, 1e-100};
+        c.Z[r.below(c.ns)] = z[r.below(4)];
+    }
 
     const double l1[] = {0.0, 0.01, 0.3, 1.0, 5.0, 1e9};
     const double l2[] = {0.0, 0.01, 0.5, 2.0};
