@@ -14,6 +14,10 @@
 // are kept consistent, updated in place. Sweeps run until max_sweeps is
 // reached or the relative change of W over a sweep is no longer above tol;
 // each sweep prints one progress line through the host.
+//
+// Scratch memory comes from the host's mxCalloc: three nd x ny and a few
+// ns- and nd-long arrays, plus one 32-bit row number per non-zero value of
+// the columns of X that have at least one zero in eight rows.
 void dovex_approx(double *W, const double *X, const double *Y, double *XW, double *E,
                   double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
                   std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc);

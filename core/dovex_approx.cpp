@@ -15,7 +15,13 @@
 // shortcut is taken only where the full computation would provably rewrite
 // every value with its own bits, and the full path is kept for everything
 // else (non-finite values, signed zeros, exp overflow, a caller's E that is
-// not exactly exp(XW)).
+// not exactly exp(XW)). The shortcuts rest on three facts, each kept up to
+// date as the fit goes:
+//   - tame: every E/Z and Y - E/Z is finite and no Z is zero (is_tame);
+//   - exact[j]: column j of E holds exp's own bits for column j of XW;
+//   - the rows where each sparse column of X is non-zero (list_rows).
+// With them, a visit skips the rows where x is zero, and a visit that leaves
+// a zero weight at zero skips the upkeep altogether.
 #include "dovex.h"
 
 #include "colmajor.h"
@@ -173,25 +179,30 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     double *bound_diag = static_cast<double *>(mxCalloc(nd, 8));
     double *x_col = static_cast<double *>(mxCalloc(ns, 8));
     double *y_col = static_cast<double *>(mxCalloc(ns, 8));
+    // ratio_col, x_col and y_col are not used: the visit reads the columns in
+    // place. They stay, so that the host sees the same seven work arrays.
+
+    // The core's own bookkeeping comes after the seven, and goes after them.
     // The pairs whose weight changed over the last sweep, in visiting order.
     std::int32_t *moved = static_cast<std::int32_t *>(mxCalloc(nd * nc, sizeof(std::int32_t)));
     std::int32_t n_moved = 0;
-    // Columns of X that hold only finite values.
+    // Per feature: whether X's column is all finite, and whether its non-zero
+    // rows are listed; the lists themselves (see list_rows).
     bool *finite_x = static_cast<bool *>(mxCalloc(nd, sizeof(bool)));
-    // Classes whose column of E is known to hold exactly exp of XW's column,
-    // the bits exp returns, with no -0.0 in XW's column. Unknown at entry (a
-    // caller's E may differ in its last bit); true after any full upkeep of
-    // the column that leaves no -0.0, and from then on for good: the upkeep
-    // writes E = exp(XW) and cannot make a -0.0 out of anything but a -0.0.
-    bool *exact = static_cast<bool *>(mxCalloc(nc, sizeof(bool)));
-    bool tame = false;
-    // The non-zero rows of the sparser columns of X (see list_rows).
     bool *listed = static_cast<bool *>(mxCalloc(nd, sizeof(bool)));
     const std::int32_t n_listed = describe_columns(finite_x, listed, X, nd, ns);
     std::int32_t *nz_at = static_cast<std::int32_t *>(mxCalloc(nd + 1, sizeof(std::int32_t)));
     std::int32_t *nz_rows =
         static_cast<std::int32_t *>(mxCalloc(n_listed, sizeof(std::int32_t)));
     list_rows(nz_rows, nz_at, listed, X, nd, ns);
+    // Classes whose column of E is known to hold exactly exp of XW's column,
+    // the bits exp returns, with no -0.0 in XW's column. Unknown at entry (a
+    // caller's E may differ in its last bit); true after any full upkeep of
+    // the column that leaves no -0.0, and from then on for good: the upkeep
+    // writes E = exp(XW) and cannot make a -0.0 out of anything but a -0.0.
+    bool *exact = static_cast<bool *>(mxCalloc(nc, sizeof(bool)));
+    // Whether the state is tame: unknown until checked at a sweep's start.
+    bool tame = false;
 
     set_bounds(bound_diag, X, nd, ns, ny);
     for (std::int32_t p = 0; p < npairs; p++)
@@ -219,7 +230,8 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
         // a sum that is never -0.0 (it starts at +0.0 and every term is a
         // square), which changes nothing, so only non-zero entries are added.
         double sum_w = 0.0, sum_change = 0.0;
-        // Every later change of E or Z is checked as it is made.
+        // Once the state is known to be tame, the upkeep checks every value
+        // it writes, so only a state that is not is checked again.
         tame = tame || is_tame(Y, E, Z, ns, nc);
 
         for (std::int32_t i = 1; i <= nd; i++)
@@ -228,8 +240,8 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                 const double w_old = W[ij];
 
                 // One draw per pair per sweep, used or not, so the number of
-                // draws does not depend on the weights.
-                // A skipped pair keeps its zero weight: nothing to add below.
+                // draws does not depend on the weights. A skipped pair keeps
+                // its zero weight and adds nothing to the norms below.
                 const int r = std::rand();
                 if (w_old == 0 && !(visit_prob[ij] >= static_cast<double>(r) / RAND_MAX))
                     continue;
@@ -328,8 +340,8 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
     mxFree(y_col);
     mxFree(moved);
     mxFree(finite_x);
-    mxFree(exact);
     mxFree(listed);
     mxFree(nz_at);
     mxFree(nz_rows);
+    mxFree(exact);
 }
