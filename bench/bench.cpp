@@ -205,32 +205,6 @@ std::string mib(double bytes)
     return buf;
 }
 
-problem make(const std::string &name)
-{
-    if (name == "iris") {
-        problem p = csv_problem("iris", 1.0);
-        p.lambda1 = 5.0, p.lambda2 = 0.5, p.tol = 1e-6, p.max_sweeps = 10000;
-        return p;
-    }
-    if (name == "digits") {
-        problem p = csv_problem("digits", 16.0);
-        p.lambda1 = 5.0, p.lambda2 = 0.5, p.tol = 1e-5, p.max_sweeps = 10000;
-        return p;
-    }
-    if (name == "brain") {
-        problem p = gaussian_problem("brain", 200, 20000, 4, 300, 0.6, 20240601);
-        p.lambda1 = 5.0, p.lambda2 = 0.5, p.tol = 1e-5, p.max_sweeps = 10000;
-        return p;
-    }
-    if (name == "many") {
-        problem p = gaussian_problem("many", 50000, 200, 10, 100, 0.25, 20240602);
-        p.lambda1 = 100.0, p.lambda2 = 10.0, p.tol = 1e-4, p.max_sweeps = 10000;
-        return p;
-    }
-    std::fprintf(stderr, "unknown problem %s (iris digits brain many)\n", name.c_str());
-    std::exit(2);
-}
-
 // The per-visit and per-sweep targets, each on a problem built so that one
 // kind of work dominates, stated as ratios to the yardsticks.
 void targets(double t_rand, double t_exp, double t_add)
@@ -243,7 +217,7 @@ void targets(double t_rand, double t_exp, double t_add)
     std::fill(quiet.X.begin() + quiet.ns, quiet.X.end(), 0.0);
     // Unchanged visits: the brain problem with a penalty that keeps every
     // weight at zero; its one sweep visits every pair once.
-    const problem brain = make("brain");
+    const problem brain = bench_problem("brain");
     // Moving visits: no L1 penalty, so every weight moves in every sweep.
     const problem moving = gaussian_problem("moving", 2000, 50, 4, 50, 0.3, 8);
 
@@ -306,7 +280,7 @@ int main(int argc, char **argv)
                     "\n");
         double log_sum = 0;
         for (const std::string &name : names) {
-            const problem p = make(name);
+            const problem p = bench_problem(name);
             outcome plain, fast;
             time_pair(p, plain, fast);
             const bool same = identical(plain, fast);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -97,4 +99,30 @@ problem gaussian_problem(const std::string &name, std::int32_t ns, std::int32_t 
             p.X[k + static_cast<size_t>(ns) * i] = x;
         }
     return p;
+}
+
+problem bench_problem(const std::string &name)
+{
+    if (name == "iris") {
+        problem p = csv_problem("iris", 1.0);
+        p.lambda1 = 5.0, p.lambda2 = 0.5, p.tol = 1e-6, p.max_sweeps = 10000;
+        return p;
+    }
+    if (name == "digits") {
+        problem p = csv_problem("digits", 16.0);
+        p.lambda1 = 5.0, p.lambda2 = 0.5, p.tol = 1e-5, p.max_sweeps = 10000;
+        return p;
+    }
+    if (name == "brain") {
+        problem p = gaussian_problem("brain", 200, 20000, 4, 300, 0.6, 20240601);
+        p.lambda1 = 5.0, p.lambda2 = 0.5, p.tol = 1e-5, p.max_sweeps = 10000;
+        return p;
+    }
+    if (name == "many") {
+        problem p = gaussian_problem("many", 50000, 200, 10, 100, 0.25, 20240602);
+        p.lambda1 = 100.0, p.lambda2 = 10.0, p.tol = 1e-4, p.max_sweeps = 10000;
+        return p;
+    }
+    std::fprintf(stderr, "unknown problem %s (iris digits brain many)\n", name.c_str());
+    std::exit(2);
 }

@@ -23,4 +23,8 @@ problem gaussian_problem(const std::string &name, std::int32_t ns, std::int32_t 
                          std::int32_t nc, std::int32_t informative, double shift,
                          std::uint64_t seed);
 
+// The benchmark's problems by name (iris digits brain many), with the
+// penalties and stopping rule they are fitted with; exits on an unknown name.
+problem bench_problem(const std::string &name);
+
 #endif
