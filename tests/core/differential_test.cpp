@@ -284,14 +284,14 @@ fit_case from_data(const std::string &name, double scale, std::int32_t rows, dou
 
 TEST(Differential, PlainDenseProblems)
 {
-    check_recipe(recipe{}, 1000, 1500);
+    check_recipe(recipe{}, 1000, 6000);
 }
 
 TEST(Differential, ZeroMostlyZeroSignedZeroAndTinyColumns)
 {
     recipe how;
     how.odd_columns = true;
-    check_recipe(how, 20000, 3000);
+    check_recipe(how, 20000, 10000);
 }
 
 TEST(Differential, NonZeroStartingStateAndEOffByAnUlp)
@@ -299,7 +299,7 @@ TEST(Differential, NonZeroStartingStateAndEOffByAnUlp)
     recipe how;
     how.odd_columns = true;
     how.start = true;
-    check_recipe(how, 30000, 3000);
+    check_recipe(how, 100000, 10000);
 }
 
 TEST(Differential, NaNAndInfinitiesAnywhere)
@@ -308,7 +308,7 @@ TEST(Differential, NaNAndInfinitiesAnywhere)
     how.odd_columns = true;
     how.start = true;
     how.non_finite = true;
-    check_recipe(how, 40000, 3000);
+    check_recipe(how, 200000, 10000);
 }
 
 TEST(Differential, PredictorsThatOverflowOrUnderflowExp)
@@ -317,7 +317,7 @@ TEST(Differential, PredictorsThatOverflowOrUnderflowExp)
     how.odd_columns = true;
     how.start = true;
     how.huge = true;
-    check_recipe(how, 50000, 3000);
+    check_recipe(how, 300000, 10000);
 }
 
 TEST(Differential, MoreTargetColumnsThanClassesAndEmptyShapes)
@@ -326,13 +326,13 @@ TEST(Differential, MoreTargetColumnsThanClassesAndEmptyShapes)
     how.odd_columns = true;
     how.wide_y = true;
     how.empty = true;
-    check_recipe(how, 60000, 2000);
+    check_recipe(how, 400000, 8000);
 }
 
 TEST(Differential, EverythingAtOnce)
 {
     recipe how{true, true, true, true, true, true};
-    check_recipe(how, 70000, 3000);
+    check_recipe(how, 500000, 10000);
 }
 
 TEST(Differential, RealDataOverManySweeps)
