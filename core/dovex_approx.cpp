@@ -20,8 +20,9 @@
 //   - tame: every E/Z and Y - E/Z is finite and no Z is zero (is_tame);
 //   - exact[j]: column j of E holds exp's own bits for column j of XW;
 //   - the rows where each sparse column of X is non-zero (list_rows).
-// With them, a visit skips the rows where x is zero, and a visit that leaves
-// a zero weight at zero skips the upkeep altogether.
+// With them, a visit skips the rows where x is zero, a visit that leaves a
+// zero weight at zero skips the upkeep altogether, and the upkeep skips exp
+// on every row whose XW keeps its bits.
 #include "dovex.h"
 
 #include "colmajor.h"
@@ -148,14 +149,49 @@ inline bool upkeep_row(std::int32_t k, double *xw, double *e, double *Z, const d
     return (ek <= tame_big) & (zk >= tame_small);
 }
 
+// The bits of v, so that -0.0 and +0.0 (and NaNs) are told apart.
+inline std::uint64_t bits_of(double v)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+// upkeep_row for a tame state whose column of E holds exp's own bits for
+// XW's column. When XW(k,j) comes out with its own bits, exp would give back
+// E(k,j)'s bits, and Z(k) would gain E - E = +0.0 (E is finite), which leaves
+// it as it is (it is no zero): E and Z are left alone and exp is not called.
+// That is most rows of a visit that leaves a non-zero weight as it is, and of
+// a move smaller than XW's last bit.
+inline bool upkeep_row_exact(std::int32_t k, double *xw, double *e, double *Z, const double *x,
+                             double w_old, double w_new)
+{
+    const double moved = (xw[k] - w_old * x[k]) + w_new * x[k];
+    if (bits_of(moved) == bits_of(xw[k]))
+        return true;
+    xw[k] = moved;
+    const double ek = std::exp(moved);
+    const double zk = (ek - e[k]) + Z[k];
+    Z[k] = zk;
+    e[k] = ek;
+    return (ek <= tame_big) & (zk >= tame_small);
+}
+
 // The upkeep of column j after W(i,j) moved from w_old to w_new, over
-// rows[0..n-1], or over all rows 0..n-1 when rows is null. Returns whether
+// rows[0..n-1], or over all rows 0..n-1 when rows is null; exact says the
+// state is tame and the column exact (see upkeep_row_exact). Returns whether
 // every row it wrote is still tame.
 bool upkeep(const std::int32_t *rows, std::int32_t n, double *xw, double *e, double *Z,
-            const double *x, double w_old, double w_new)
+            const double *x, double w_old, double w_new, bool exact)
 {
     bool tame = true;
-    if (rows) {
+    if (exact && rows) {
+        for (std::int32_t m = 0; m < n; m++)
+            tame &= upkeep_row_exact(rows[m], xw, e, Z, x, w_old, w_new);
+    } else if (exact) {
+        for (std::int32_t k = 0; k < n; k++)
+            tame &= upkeep_row_exact(k, xw, e, Z, x, w_old, w_new);
+    } else if (rows) {
         for (std::int32_t m = 0; m < n; m++)
             tame &= upkeep_row(rows[m], xw, e, Z, x, w_old, w_new);
     } else {
@@ -289,9 +325,10 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                     // Where x is zero, finite weights times x are zeros, and
                     // the same argument leaves the row's XW, E and Z as they
                     // are: only the listed rows change.
-                    tame = upkeep(rows, n, xw, e, Z, x, w_old, w_new) && tame;
+                    tame = upkeep(rows, n, xw, e, Z, x, w_old, w_new, true) && tame;
                 } else {
-                    tame = upkeep(nullptr, ns, xw, e, Z, x, w_old, w_new) && tame;
+                    tame = upkeep(nullptr, ns, xw, e, Z, x, w_old, w_new, exact[j - 1] && tame) &&
+                           tame;
                     exact[j - 1] = exact[j - 1] || !any_negative_zero(xw, ns);
                 }
 

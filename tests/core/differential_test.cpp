@@ -126,6 +126,7 @@ struct recipe {
     bool start = false;       // non-zero starting XW and W, E off by an ulp
     bool wide_y = false;      // ny > nc
     bool empty = false;       // ns = 0 or nd = 0 allowed
+    bool settled = false;     // start where a long fit ended, some weights an ulp off
 };
 
 struct gen {
@@ -228,6 +229,24 @@ fit_case make_case(std::uint64_t seed, const recipe &how)
         c.Z[r.below(c.ns)] = z[r.below(4)];
     }
 
+    double settle_l1 = 0, settle_l2 = 0;
+    if (how.settled) {
+        // A fit restarted where a long one ended: most visits leave their
+        // non-zero weight as it is, and the weights nudged by an ulp move
+        // back by less than XW's last bit, so XW keeps its bits on most rows.
+        const double l1_settle[] = {0.0, 0.3, 1.0, 3.0};
+        const double l2_settle[] = {0.5, 2.0};
+        settle_l1 = l1_settle[r.below(4)];
+        settle_l2 = l2_settle[r.below(2)];
+        host_reset();
+        std::srand(static_cast<unsigned>(seed));
+        reference_approx(c.W.data(), c.X.data(), c.Y.data(), c.XW.data(), c.E.data(), c.Z.data(),
+                         settle_l1, settle_l2, -1.0, 300, c.nd, c.ns, c.ny, c.nc);
+        for (double &w : c.W)
+            if (w != 0 && r.chance(0.2))
+                w = std::nextafter(w, r.chance(0.5) ? inf_v : -inf_v);
+    }
+
     const double l1[] = {0.0, 0.01, 0.3, 1.0, 5.0, 1e9};
     const double l2[] = {0.0, 0.01, 0.5, 2.0};
     const double tol[] = {-1.0, 0.0, 1e-6, 1e-3};
@@ -236,11 +255,34 @@ fit_case make_case(std::uint64_t seed, const recipe &how)
     c.lambda2 = l2[r.below(4)];
     c.tol = tol[r.below(4)];
     c.max_sweeps = sweeps[r.below(5)];
+    if (how.settled) { // with the penalties it settled with
+        c.lambda1 = settle_l1;
+        c.lambda2 = settle_l2;
+    }
     c.seed = static_cast<unsigned>(seed);
     what << ", lambda1 " << c.lambda1 << ", lambda2 " << c.lambda2 << ", tol " << c.tol
          << ", max_sweeps " << c.max_sweeps;
     c.what = what.str();
     return c;
+}
+
+// How many of `count` settled problems have a non-zero weight that a fit
+// from them leaves with its own bits: each such weight was visited and left
+// as it was.
+int settled_with_unchanged_weights(std::uint64_t first_seed, int count)
+{
+    recipe how;
+    how.settled = true;
+    int n = 0;
+    for (int m = 0; m < count; m++) {
+        const fit_case c = make_case(first_seed + m, how);
+        const fit_run r = run(c, true);
+        bool kept = false;
+        for (size_t p = 0; p < c.W.size(); p++)
+            kept = kept || (c.W[p] != 0 && bits(c.W[p]) == bits(r.W[p]));
+        n += kept;
+    }
+    return n;
 }
 
 // Runs `count` random problems of one recipe; stops at the first mismatch.
@@ -327,6 +369,19 @@ TEST(Differential, MoreTargetColumnsThanClassesAndEmptyShapes)
     how.wide_y = true;
     how.empty = true;
     check_recipe(how, 400000, 8000);
+}
+
+TEST(Differential, RestartedFromASettledFitWithWeightsAnUlpOff)
+{
+    // The recipe does what it is for: many such fits keep some non-zero
+    // weight's bits.
+    EXPECT_GE(settled_with_unchanged_weights(600000, 200), 60);
+    recipe how;
+    how.settled = true;
+    check_recipe(how, 600000, 3000);
+    how.odd_columns = true;
+    how.start = true;
+    check_recipe(how, 700000, 3000);
 }
 
 TEST(Differential, EverythingAtOnce)
