@@ -253,7 +253,10 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
         // change over it. After the first sweep only the moved pairs differ
         // from that state, so only they are brought up to date.
         if (sweep == 1) {
-            std::memcpy(w_prev, W, sizeof(double) * nc * nd);
+            // A host may pass an empty W as a null pointer, which memcpy
+            // must not get even for a count of zero.
+            if (nc * nd > 0)
+                std::memcpy(w_prev, W, sizeof(double) * nc * nd);
         } else {
             for (std::int32_t m = 0; m < n_moved; m++) {
                 w_prev[moved[m]] = W[moved[m]];

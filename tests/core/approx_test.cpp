@@ -258,3 +258,25 @@ TEST(Degenerate, NoSamplesOrNoPairs)
     EXPECT_EQ(empty.draws, 0);
     EXPECT_EQ(count_lines(host_log().out), 1);
 }
+
+TEST(Degenerate, NullDataPointersOfEmptyArrays)
+{
+    // A host may hand over an empty matrix as a null pointer. With no
+    // features, W and X are empty; with no samples as well, so are Y, XW, E
+    // and Z. Each fit ends after one sweep, having drawn nothing.
+    for (std::int32_t ns : {0, 3}) {
+        std::vector<double> Y(ns * 2, 0.5), XW(ns * 2, 0.0), E(ns * 2, 1.0), Z(ns, 2.0);
+        host_reset();
+        std::srand(11);
+        dovex_approx(nullptr, nullptr, ns ? Y.data() : nullptr, ns ? XW.data() : nullptr,
+                     ns ? E.data() : nullptr, ns ? Z.data() : nullptr, 1.0, 0.5, 1e-6, 5.0, 0,
+                     ns, 2, 2);
+        const int next = std::rand();
+        std::srand(11);
+        EXPECT_EQ(next, std::rand()) << ns;
+        EXPECT_EQ(count_lines(host_log().out), 1) << ns;
+        EXPECT_EQ(XW, std::vector<double>(ns * 2, 0.0));
+        EXPECT_EQ(E, std::vector<double>(ns * 2, 1.0));
+        EXPECT_EQ(Z, std::vector<double>(ns, 2.0));
+    }
+}
