@@ -261,10 +261,11 @@ void targets()
                 std::min(setup_moving[plain], fit(moving, plain, 0.0, 1.0, -1.0, 0).secs);
             all_moving[plain] = std::min(
                 all_moving[plain], fit(moving, plain, 0.0, 1.0, -1.0, moving_sweeps).secs);
-            setup_kept[plain] =
-                std::min(setup_kept[plain], fit(moving, plain, 0.0, 500.0, -1.0, 0, 1, &settled).secs);
-            all_kept[plain] = std::min(
-                all_kept[plain], fit(moving, plain, 0.0, 500.0, -1.0, kept_sweeps, 1, &settled).secs);
+            setup_kept[plain] = std::min(
+                setup_kept[plain], fit(moving, plain, 0.0, 500.0, -1.0, 0, 1, &settled).secs);
+            all_kept[plain] =
+                std::min(all_kept[plain],
+                         fit(moving, plain, 0.0, 500.0, -1.0, kept_sweeps, 1, &settled).secs);
         }
     }
 
