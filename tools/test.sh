@@ -2,17 +2,25 @@
 # Installs what the suite needs when it is missing, builds everything
 # warning-free and runs the whole test suite through ctest, the Octave
 # tests included, and the Windows module cross-built, checked and run under
-# wine.
+# wine: once as shipped (with gcc), then a second tree built with clang
+# under AddressSanitizer and UndefinedBehaviorSanitizer, which fails on the
+# first report.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 . tools/deps.sh
 . tools/win32.sh
-need_packages cmake g++ make libgtest-dev octave liboctave-dev
+need_packages cmake g++ make libgtest-dev octave liboctave-dev \
+    clang-14 libclang-rt-14-dev valgrind
 need_win32_tools
 
+jobs=$(nproc)
 build=${DOVEX_BUILD_DIR:-$here/build}
 cmake -S . -B "$build" -DDOVEX_WERROR=ON -DDOVEX_WIN32=ON
-cmake --build "$build" -j "$(nproc)"
-cd "$build"
-ctest --output-on-failure --no-tests=error -j "$(nproc)"
+cmake --build "$build" -j "$jobs"
+(cd "$build" && ctest --output-on-failure --no-tests=error -j "$jobs")
+
+san=${DOVEX_SAN_BUILD_DIR:-$here/build-san}
+cmake -S . -B "$san" -DCMAKE_CXX_COMPILER=clang++-14 -DDOVEX_WERROR=ON -DDOVEX_SANITIZE=ON
+cmake --build "$san" -j "$jobs"
+(cd "$san" && ctest --output-on-failure --no-tests=error -j "$jobs")

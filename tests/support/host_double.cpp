@@ -1,5 +1,6 @@
 #include "host_double.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,8 @@ void mxFree(void *ptr)
     for (host_block &b : rec.allocs)
         if (b.ptr == ptr && b.at_free.empty() && b.size == sizeof(double)) {
             b.at_free.resize(b.count);
-            std::memcpy(b.at_free.data(), ptr, b.count * sizeof(double));
+            // copy_n, not memcpy: an empty vector's data() may be null.
+            std::copy_n(static_cast<const double *>(ptr), b.count, b.at_free.data());
             break;
         }
     rec.frees.push_back(ptr);
