@@ -1,0 +1,59 @@
+// One whole call of the dovex_fit module, decided by a string of bytes, run
+// through the stand-in host and checked. Shared by the libFuzzer target, the
+// replay of the stored inputs and the endurance run.
+//
+// Input format. Bytes are read in order; reading past the end gives 0, so
+// every string, even the empty one, is a call.
+//
+//   0  nlhs = b % 4
+//   1  nrhs = b % 12
+//   2  ns = b % 9          the sample, feature and class counts that the
+//   3  nd = b % 9          arrays of a well-formed call conform to
+//   4  nc = b % 5
+//   5  ny = nc + b % 3
+//   6  seed of rand() before the call
+//   then, for each of the nrhs arguments in turn, a kind byte K and the
+//   class and shape bytes it asks for; after those, the values of each
+//   argument in turn.
+//     K bit 0  complex              K bit 2  not double: a class byte follows
+//     K bit 1  sparse               K bit 3  own shape: shape bytes follow
+//     K bits 4-5  values: 0 one byte each, 1 eight raw bytes each (a double),
+//                 2 derived (one-hot Y, E = exp(XW), Z = row sums of E,
+//                 otherwise as 0), 3 one byte for all elements
+//   class byte: index into single, int32, uint8, logical, char, int64,
+//               uint64, int8, int16, uint16, uint32, cell, struct,
+//               function_handle
+//   shape bytes: a count byte, 2 + b % 3 dimensions, then each dimension:
+//               b % 10 below 240, otherwise one of 16 large sizes (up to and
+//               past 32 bits; see large_dims in call.cpp)
+//   value byte: 0-31 pick from a palette of edge values (zeros of both
+//               signs, NaN, infinities, subnormals, the largest and smallest
+//               normals, exp's overflow edge, 2^31, 2^53, 1e20, ...), 32-255
+//               give (b - 144) / 16. A complex argument's imaginary part
+//               follows its real part; an argument of another class takes
+//               its raw bytes; a sparse one holds no non-zero.
+//
+// Without an own shape an argument has the shape a well-formed call needs
+// (X ns x nd, Y ns x ny, XW and E ns x nc, Z ns x 1, scalars 1 x 1). The
+// sweep limit is kept at 3 or below so that every call is quick.
+#ifndef DOVEX_FUZZ_CALL_H
+#define DOVEX_FUZZ_CALL_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Loads the module file; exits with a message when it cannot.
+void open_module(const char *path);
+
+// The module file: $DOVEX_MODULE if set, else the one this build made.
+const char *module_path();
+
+// Runs the call the bytes describe and checks it: the outcome the inputs
+// call for (the fit, or the right error raised through the host), W the
+// same bits as a direct call of the core, the caller's arrays unchanged byte
+// for byte and no scratch memory or array left behind. Any violation is
+// printed and aborts. Returns false, without calling, for a call that would
+// be accepted but needs an array too large to allocate here.
+bool run_call(const std::uint8_t *data, std::size_t size);
+
+#endif

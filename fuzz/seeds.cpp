@@ -1,0 +1,232 @@
+// Writes the seed corpus: one input for each kind of call the module must
+// handle, in the format of call.h. The files are kept in fuzz/corpus; run
+// this again after a change of the format.
+//
+//   fuzz_seeds DIR
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+// Palette positions (call.cpp) of the values the seeds use.
+enum : std::uint8_t {
+    p_zero = 0, p_nzero = 1, p_one = 2, p_mone = 3, p_half = 4, p_nan = 6, p_inf = 7,
+    p_ninf = 8, p_denorm = 9, p_max = 12, p_1e300 = 15, p_exp_edge = 16, p_exp_over = 17,
+    p_2_31 = 20, p_1e20 = 22, p_m1e20 = 23, p_three = 24, p_1em6 = 25, p_below_one = 27,
+    p_2_54 = 28, p_nnan = 30, p_onehalf = 31,
+};
+// Other values: (b - 144) / 16.
+const std::uint8_t v_quarter = 148, v_sixteenth = 145, v_two_and_half = 184;
+
+// Kind byte bits.
+const std::uint8_t k_complex = 1, k_sparse = 2, k_class = 4, k_shape = 8, k_raw = 0x10,
+                   k_derived = 0x20, k_const = 0x30;
+// Class byte values.
+const std::uint8_t c_single = 0, c_int32 = 1, c_logical = 3, c_cell = 11;
+// Large dimensions: byte 240 + their position in large_dims.
+const std::uint8_t d_46341 = 241, d_65536 = 243, d_2_31 = 246, d_3e9 = 247, d_2_32 = 249,
+                   d_2_62 = 252;
+
+struct spec {
+    std::uint8_t kind = 0;
+    bytes desc, values;
+};
+
+struct call {
+    std::uint8_t nlhs = 1, nrhs = 9, ns, nd, nc, extra, seed = 7;
+    std::vector<spec> args;
+
+    bytes encode() const
+    {
+        bytes b{nlhs, nrhs, ns, nd, nc, extra, seed};
+        for (const spec &s : args) {
+            b.push_back(s.kind);
+            b.insert(b.end(), s.desc.begin(), s.desc.end());
+        }
+        for (const spec &s : args)
+            b.insert(b.end(), s.values.begin(), s.values.end());
+        return b;
+    }
+};
+
+// Bytes in 32..255, so values in [-7, 7), from a fixed generator.
+bytes spread(std::size_t n, unsigned &state)
+{
+    bytes b;
+    for (std::size_t i = 0; i < n; i++) {
+        state = state * 1103515245u + 12345u;
+        b.push_back(static_cast<std::uint8_t>(32 + (state >> 16) % 224));
+    }
+    return b;
+}
+
+spec shape(std::uint8_t kind, bytes dims, bytes values = {})
+{
+    spec s;
+    s.kind = kind | k_shape;
+    s.desc.push_back(static_cast<std::uint8_t>(dims.size() - 2));
+    s.desc.insert(s.desc.end(), dims.begin(), dims.end());
+    s.values = values;
+    return s;
+}
+
+// A well-formed call from the all-zero start or from the given XW values:
+// one-hot Y, E and Z derived from XW.
+call fit(std::uint8_t ns, std::uint8_t nd, std::uint8_t nc, std::uint8_t extra,
+         std::uint8_t lambda1 = v_quarter, std::uint8_t lambda2 = v_sixteenth,
+         std::uint8_t tol = p_1em6, std::uint8_t sweeps = p_three, bool start_at_zero = true)
+{
+    unsigned state = 1u + ns * 81u + nd * 9u + nc;
+    call c;
+    c.ns = ns;
+    c.nd = nd;
+    c.nc = nc;
+    c.extra = extra;
+    c.args.resize(9);
+    c.args[0].values = spread(std::size_t(ns) * nd, state);
+    c.args[1].kind = k_derived;
+    c.args[1].values = spread(ns, state);
+    c.args[2].kind = start_at_zero ? k_const : 0;
+    c.args[2].values = start_at_zero ? bytes{p_zero} : spread(std::size_t(ns) * nc, state);
+    c.args[3].kind = k_derived;
+    c.args[4].kind = k_derived;
+    c.args[5].values = {lambda1};
+    c.args[6].values = {lambda2};
+    c.args[7].values = {tol};
+    c.args[8].values = {sweeps};
+    return c;
+}
+
+void write(const std::string &dir, const std::string &name, const call &c)
+{
+    const bytes b = c.encode();
+    const std::string path = dir + "/" + name;
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds DIR\n");
+        return 2;
+    }
+    const std::string d = argv[1];
+
+    // Fits.
+    write(d, "fit-basic", fit(6, 4, 3, 0));
+    write(d, "fit-from-nonzero-start", fit(6, 4, 3, 0, v_quarter, v_sixteenth, p_1em6, p_three,
+                                            false));
+    write(d, "fit-wide-y", fit(5, 3, 2, 2));
+    write(d, "fit-one-class", fit(4, 3, 1, 0, p_zero, p_zero));
+    write(d, "fit-no-samples", fit(0, 3, 2, 0, p_zero, p_zero));
+    write(d, "fit-no-features", fit(5, 0, 2, 0));
+    write(d, "fit-no-classes", fit(5, 3, 0, 2));
+    write(d, "fit-penalty-zeroes-all", fit(6, 4, 3, 0, p_1e300));
+    write(d, "fit-negative-tol", fit(6, 4, 3, 0, p_zero, p_one, p_mone));
+    write(d, "fit-tol-zero", fit(6, 4, 3, 0, v_quarter, v_sixteenth, p_zero));
+    {
+        call c = fit(6, 4, 3, 0, v_quarter, p_zero);
+        for (int i = 0; i < 6; i++)
+            c.args[0].values[i] = p_zero; // an all-zero feature, no L2: no curvature
+        write(d, "fit-no-curvature", c);
+    }
+    {
+        call c = fit(5, 3, 2, 0);
+        c.args[0].values = {p_nan, p_inf, p_ninf, p_denorm, p_max, p_nzero, p_exp_edge,
+                            p_exp_over, p_2_31, p_1e20, p_m1e20, p_nnan, p_onehalf, p_half, 40};
+        write(d, "fit-edge-values", c);
+    }
+    {
+        call c = fit(4, 2, 2, 0);
+        c.args[0].kind = k_raw;
+        c.args[0].values.clear();
+        unsigned state = 99;
+        c.args[0].values = spread(8 * 8, state);
+        write(d, "fit-raw-doubles", c);
+    }
+    const std::uint8_t sweeps[] = {p_below_one, p_nan, p_ninf, p_zero, p_one, p_inf,
+                                   v_two_and_half};
+    for (std::uint8_t s : sweeps)
+        write(d, "fit-max-sweeps-" + std::to_string(s), fit(4, 3, 2, 0, v_quarter, v_sixteenth,
+                                                            p_1em6, s));
+    const std::uint8_t tols[] = {p_nan, p_inf, p_ninf, p_2_54, p_1e20, p_m1e20, p_1e300};
+    for (std::uint8_t t : tols)
+        write(d, "fit-tol-" + std::to_string(t), fit(4, 3, 2, 0, v_quarter, v_sixteenth, t));
+    {
+        // Scalars of more than one element and Z as a row: the first
+        // element is used, any shape of Z with ns elements will do.
+        call c = fit(4, 3, 2, 0);
+        c.args[4] = shape(k_derived, {1, 4});
+        c.args[5] = shape(0, {3, 1}, {v_quarter, p_nan, p_nan});
+        c.args[8] = shape(0, {1, 2, 2}, {p_one, p_nan, p_nan, p_nan});
+        write(d, "fit-odd-shapes", c);
+    }
+
+    // Argument counts.
+    {
+        call c = fit(3, 2, 2, 0);
+        c.nrhs = 0;
+        write(d, "count-no-inputs", c);
+        c.nrhs = 8;
+        write(d, "count-eight-inputs", c);
+        c.nrhs = 10;
+        c.args.push_back(spec());
+        write(d, "count-ten-inputs", c);
+        c.nrhs = 9;
+        c.args.pop_back();
+        c.nlhs = 0;
+        write(d, "count-no-output", c);
+        c.nlhs = 2;
+        write(d, "count-two-outputs", c);
+    }
+
+    // Every rejected input.
+    auto reject = [&](const std::string &name, int pos, spec s) {
+        call c = fit(3, 2, 2, 0);
+        c.args[pos] = s;
+        write(d, "reject-" + name, c);
+    };
+    reject("y-single", 1, spec{k_class, {c_single}, {}});
+    reject("max-sweeps-int32", 8, spec{k_class, {c_int32}, {3, 0, 0, 0}});
+    reject("tol-logical", 7, spec{k_class, {c_logical}, {1}});
+    reject("lambda2-cell", 6, spec{k_class, {c_cell}, {}});
+    reject("xw-complex", 2, spec{k_complex, {}, {}});
+    reject("x-sparse", 0, spec{k_sparse, {}, {}});
+    reject("z-sparse-complex-single", 4, spec{k_sparse | k_complex | k_class, {c_single}, {}});
+    reject("x-3d", 0, shape(0, {3, 2, 2}));
+    reject("e-3d", 3, shape(0, {3, 2, 2}));
+    reject("y-rows", 1, shape(0, {2, 2}));
+    reject("y-too-few-columns", 1, shape(0, {3, 1}));
+    reject("xw-rows", 2, shape(0, {4, 2}));
+    reject("e-size", 3, shape(0, {3, 1}));
+    reject("z-count", 4, shape(0, {2, 1}));
+    reject("lambda1-empty", 5, shape(0, {0, 0}));
+    reject("tol-empty", 7, shape(0, {1, 0}));
+    reject("max-sweeps-empty", 8, shape(0, {0, 3}));
+    // Counts past 32 bits, described without data.
+    reject("x-rows-past-32-bits", 0, shape(0, {d_3e9, 2}));
+    reject("x-elements-past-32-bits", 0, shape(0, {d_65536, d_65536}));
+    reject("x-rows-wrap-to-zero", 0, shape(0, {d_2_32, 0}));
+    reject("y-columns-2-31", 1, shape(0, {3, d_2_31}));
+    reject("z-huge", 4, shape(0, {d_2_62, 4}));
+    {
+        // nd*ny past 32 bits with no sample at all: only the pair count
+        // is too large.
+        call c = fit(0, 2, 2, 0);
+        c.args[0] = shape(0, {0, d_46341});
+        c.args[1] = shape(0, {0, d_46341});
+        write(d, "reject-pairs-past-32-bits", c);
+    }
+    std::printf("seeds written to %s\n", d.c_str());
+    return 0;
+}
