@@ -2,9 +2,10 @@
 # Installs what the suite needs when it is missing, builds everything
 # warning-free and runs the whole test suite through ctest, the Octave
 # tests included, and the Windows module cross-built, checked and run under
-# wine: once as shipped (with gcc), then a second tree built with clang
-# under AddressSanitizer and UndefinedBehaviorSanitizer, which fails on the
-# first report.
+# wine: once as shipped (with gcc, the module's calls also under valgrind),
+# then a second tree built with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer, which fails on the first report and also runs
+# the fuzzer for a minute.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -21,6 +22,7 @@ cmake --build "$build" -j "$jobs"
 (cd "$build" && ctest --output-on-failure --no-tests=error -j "$jobs")
 
 san=${DOVEX_SAN_BUILD_DIR:-$here/build-san}
-cmake -S . -B "$san" -DCMAKE_CXX_COMPILER=clang++-14 -DDOVEX_WERROR=ON -DDOVEX_SANITIZE=ON
+cmake -S . -B "$san" -DCMAKE_CXX_COMPILER=clang++-14 -DDOVEX_WERROR=ON -DDOVEX_SANITIZE=ON \
+    -DDOVEX_FUZZ=ON
 cmake --build "$san" -j "$jobs"
 (cd "$san" && ctest --output-on-failure --no-tests=error -j "$jobs")
