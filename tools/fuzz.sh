@@ -11,7 +11,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 . tools/deps.sh
-need_packages cmake g++ make libgtest-dev clang-14 libclang-rt-14-dev
+need_packages cmake g++ make libgtest-dev clang-14 libclang-rt-14-dev llvm-14
+if command -v llvm-symbolizer-14 >/dev/null; then
+    export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer-14)}
+fi
 
 seconds=${1:-3600}
 shift $(($# > 0 ? 1 : 0))

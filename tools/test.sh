@@ -12,8 +12,12 @@ cd "$here"
 . tools/deps.sh
 . tools/win32.sh
 need_packages cmake g++ make libgtest-dev octave liboctave-dev \
-    clang-14 libclang-rt-14-dev valgrind
+    clang-14 libclang-rt-14-dev llvm-14 valgrind
 need_win32_tools
+# Sanitizer reports name functions and lines only with a symbolizer.
+if command -v llvm-symbolizer-14 >/dev/null; then
+    export ASAN_SYMBOLIZER_PATH=${ASAN_SYMBOLIZER_PATH:-$(command -v llvm-symbolizer-14)}
+fi
 
 jobs=$(nproc)
 build=${DOVEX_BUILD_DIR:-$here/build}
