@@ -172,6 +172,22 @@ int main(int argc, char **argv)
         write(d, "fit-odd-shapes", c);
     }
 
+    {
+        // Found by the fuzzer: a weight that one sweep makes non-zero and a
+        // later visit returns to zero (from a non-zero start, ny = nc + 1).
+        call c = fit(6, 4, 3, 1, 0xff, 0xb6, 0x22, 0xff, false);
+        c.args[0].values = {0xd5, 0x00, 0x00, 0xd5, 0x35, 0x9d, 0xde, 0x6d, 0xbd, 0xc4, 0xfe, 0x5b,
+                            0xe5, 0x51, 0xb9, 0xe7, 0x82, 0xd9, 0xb7, 0xa9, 0x21, 0x38, 0x55, 0xcb};
+        c.args[1].values = {0x77, 0x92, 0xd7, 0xb3, 0x68, 0x66};
+        c.args[2].values = {0x33, 0xe8, 0xbc, 0xeb, 0x39, 0x50, 0x62, 0xec, 0xe4,
+                            0x8a, 0x41, 0xa4, 0xa2, 0xcb, 0x63, 0xf8, 0x62, 0x39};
+        write(d, "fit-weight-back-to-zero", c);
+    }
+
+    // No samples and a negative L1 weight: every weight leaves zero in the
+    // first sweep and keeps its value in the next ones.
+    write(d, "fit-negative-lambda1-no-samples", fit(0, 6, 4, 0, 39, p_half, 61, p_three));
+
     // Argument counts.
     {
         call c = fit(3, 2, 2, 0);
