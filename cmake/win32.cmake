@@ -21,4 +21,5 @@ ExternalProject_Add(dovex_win32
     ${DOVEX_WIN32_BIN}/libmx.dll
     ${DOVEX_WIN32_BIN}/libmex.dll
     ${DOVEX_WIN32_BIN}/mexrun.exe
-    ${DOVEX_WIN32_BIN}/wine_calls.exe)
+    ${DOVEX_WIN32_BIN}/wine_calls.exe
+    ${DOVEX_WIN32_BIN}/fuzz_replay.exe)

@@ -60,7 +60,9 @@ const double palette[32] = {
     1.5,
 };
 
-const std::size_t large_dims[16] = {
+// As 64-bit counts; a host with a 32-bit size_t sees those past it as its
+// largest size.
+const std::uint64_t large_dims[16] = {
     46340,                  // its square still fits in 32 bits
     46341,                  // its square does not
     65535,
@@ -71,12 +73,12 @@ const std::size_t large_dims[16] = {
     3000000000,
     4294967295,
     4294967296,             // wraps to 0 in 32 bits
-    std::size_t(1) << 40,
-    std::size_t(1) << 53,
-    std::size_t(1) << 62,
-    std::numeric_limits<std::size_t>::max() / 2,
-    std::numeric_limits<std::size_t>::max() - 1,
-    std::numeric_limits<std::size_t>::max(),
+    std::uint64_t(1) << 40,
+    std::uint64_t(1) << 53,
+    std::uint64_t(1) << 62,
+    UINT64_MAX / 2,
+    UINT64_MAX - 1,
+    UINT64_MAX,
 };
 
 const mxClassID other_classes[14] = {
@@ -195,7 +197,9 @@ arg describe(reader &in, const model &m, int pos)
         const std::size_t ndims = 2 + in.byte() % 3;
         for (std::size_t i = 0; i < ndims; i++) {
             const std::uint8_t b = in.byte();
-            g.dims.push_back(b < 240 ? b % 10 : large_dims[b - 240]);
+            g.dims.push_back(b < 240 ? b % 10
+                                     : static_cast<std::size_t>(
+                                           std::min<std::uint64_t>(large_dims[b - 240], SIZE_MAX)));
         }
         // As in MATLAB: no trailing singleton dimensions past the second,
         // and a sparse array is 2-D.
@@ -298,7 +302,7 @@ struct expectation {
     std::vector<std::string> names; // the argument its message may start with
 };
 
-bool too_large(std::size_t n)
+bool too_large(std::uint64_t n)
 {
     return n > int32_max;
 }
@@ -342,8 +346,10 @@ expectation expect(const model &m, const std::vector<arg> &a)
         x.what = expectation::usage;
         return x;
     }
-    const std::size_t ns = a[0].rows(), nd = a[0].cols();
-    const std::size_t ny = a[1].cols(), nc = a[2].cols();
+    // In 64 bits, so that the products below cannot wrap where size_t is
+    // 32 bits wide.
+    const std::uint64_t ns = a[0].rows(), nd = a[0].cols();
+    const std::uint64_t ny = a[1].cols(), nc = a[2].cols();
     for (int pos = 0; pos < 9 && x.what == expectation::fit; pos++) {
         const arg &g = a[pos];
         std::vector<std::string> ids, who{names[pos]};
@@ -351,7 +357,7 @@ expectation expect(const model &m, const std::vector<arg> &a)
             if (pos <= 3)
                 matrix_errors(g, ids);
             // Products only of counts that each fit in 32 bits, so that
-            // they cannot wrap in 64.
+            // they cannot wrap in 64 either.
             const bool fits = ids.empty();
             switch (pos) {
             case 0:
