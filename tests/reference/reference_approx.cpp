@@ -81,7 +81,9 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
     double incr = 1.0 + tol;
     std::int32_t sweep = 1;
     while (sweep <= max_sweeps && incr > tol) {
-        std::memcpy(w_prev, W, sizeof(double) * nc * nd);
+        // An empty W may be a null pointer, which memcpy must not get.
+        if (nc * nd > 0)
+            std::memcpy(w_prev, W, sizeof(double) * nc * nd);
 
         for (std::int32_t i = 1; i <= nd; i++)
             for (std::int32_t j = 1; j <= nc; j++) {
