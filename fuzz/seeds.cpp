@@ -112,6 +112,20 @@ void write(const std::string &dir, const std::string &name, const call &c)
     }
 }
 
+// An input kept as the fuzzer found it, from its hexadecimal bytes.
+void write_raw(const std::string &dir, const std::string &name, const char *hex)
+{
+    bytes b;
+    for (const char *h = hex; h[0] && h[1]; h += 2)
+        b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(h, 2), nullptr, 16)));
+    const std::string path = dir + "/" + name;
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -187,6 +201,21 @@ int main(int argc, char **argv)
     // No samples and a negative L1 weight: every weight leaves zero in the
     // first sweep and keeps its value in the next ones.
     write(d, "fit-negative-lambda1-no-samples", fit(0, 6, 4, 0, 39, p_half, 61, p_three));
+
+    // Found by the fuzzer, for the core's shortcuts and the reasons it
+    // refuses them: a start with -0.0 in XW and E near overflow, an
+    // infinite x in a mostly-zero column, a target too large for the
+    // shortcuts, and a mostly-zero column with a Z that is not the row sums.
+    write_raw(d, "fit-negative-zero-start-near-exp-overflow",
+              "01090604030107002000202000000000d50000d535e2e2e2e2e2e2e2e2e2e2e2010900030202"
+              "07002030202000000000f788efefefef0100000000000000106910757510101010");
+    write_raw(d, "fit-infinite-x-in-a-mostly-zero-column",
+              "01090403020007002030202000000000385523603003020007002030202000000000385507");
+    write_raw(d, "fit-huge-target-value",
+              "0109030201000000000000000000000000000000260000000f1f1f1f1f1f2c1f1f1f1f1f240f1f");
+    write_raw(d, "fit-mostly-zero-column-and-z-not-the-row-sums",
+              "0109060403000700203020000000000020000000000000d5359dde6d5bbdb9e782d9b7a9923568"
+              "6633e8bc000f911918bdfee5c451b9e78218");
 
     // Argument counts.
     {
