@@ -366,7 +366,7 @@ void parse(const std::string &text, wine_results &w)
 
 // Runs wine_calls once with every call, in a wine prefix of its own in a
 // temporary folder that is removed afterwards.
-wine_results run_wine()
+wine_results run_wine_once()
 {
     wine_results w;
     char tmpl[] = "/tmp/dovex-wine-XXXXXX";
@@ -390,7 +390,7 @@ wine_results run_wine()
     const std::string env = "WINEPREFIX=" + quoted((dir / "prefix").string()) +
                             " WINEARCH=win32 WINEDEBUG=-all"
                             " WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='";
-    const std::string run = env + " timeout -k 10 900 " + quoted(WINE) + " " + quoted(WINE_CALLS) +
+    const std::string run = env + " timeout -k 10 300 " + quoted(WINE) + " " + quoted(WINE_CALLS) +
                             " " + args + " >" + quoted((dir / "out.txt").string()) + " 2>" +
                             quoted((dir / "err.txt").string());
     const int status = std::system(run.c_str());
@@ -404,6 +404,23 @@ wine_results run_wine()
                    "; its error output:\n" + read_file(dir / "err.txt");
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+    return w;
+}
+
+// Wine itself, above all under qemu-user, now and then loses its server
+// while a prefix is set up and then never exits. That says nothing about the
+// module, so such a run is tried again in a fresh prefix; a fault of the
+// module's fails every try the same way.
+wine_results run_wine()
+{
+    wine_results w;
+    for (int attempt = 1; attempt <= 3; attempt++) {
+        w = run_wine_once();
+        if (w.error.find("wine_calls under wine exited") == std::string::npos)
+            break;
+        std::fprintf(stderr, "wine run %d failed, %s\n", attempt,
+                     attempt < 3 ? "trying again" : "giving up");
+    }
     return w;
 }
 
