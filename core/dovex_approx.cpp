@@ -179,21 +179,19 @@ inline bool upkeep_row_exact(std::int32_t k, double *xw, double *e, double *Z, c
 
 // The upkeep of column j after W(i,j) moved from w_old to w_new, over
 // rows[0..n-1], or over all rows 0..n-1 when rows is null; exact says the
-// state is tame and the column exact (see upkeep_row_exact). Returns whether
+// state is tame and the column exact (see upkeep_row_exact). Rows are only
+// ever left out for an exact column, so rows implies exact. Returns whether
 // every row it wrote is still tame.
 bool upkeep(const std::int32_t *rows, std::int32_t n, double *xw, double *e, double *Z,
             const double *x, double w_old, double w_new, bool exact)
 {
     bool tame = true;
-    if (exact && rows) {
+    if (rows) {
         for (std::int32_t m = 0; m < n; m++)
             tame &= upkeep_row_exact(rows[m], xw, e, Z, x, w_old, w_new);
     } else if (exact) {
         for (std::int32_t k = 0; k < n; k++)
             tame &= upkeep_row_exact(k, xw, e, Z, x, w_old, w_new);
-    } else if (rows) {
-        for (std::int32_t m = 0; m < n; m++)
-            tame &= upkeep_row(rows[m], xw, e, Z, x, w_old, w_new);
     } else {
         for (std::int32_t k = 0; k < n; k++)
             tame &= upkeep_row(k, xw, e, Z, x, w_old, w_new);
