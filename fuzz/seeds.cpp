@@ -31,23 +31,23 @@ const std::uint8_t c_single = 0, c_int32 = 1, c_logical = 3, c_cell = 11;
 const std::uint8_t d_46341 = 241, d_65536 = 243, d_2_31 = 246, d_3e9 = 247, d_2_32 = 249,
                    d_2_62 = 252;
 
-struct spec {
+struct arg_bytes {
     std::uint8_t kind = 0;
     bytes desc, values;
 };
 
 struct call {
     std::uint8_t nlhs = 1, nrhs = 9, ns, nd, nc, extra, seed = 7;
-    std::vector<spec> args;
+    std::vector<arg_bytes> args;
 
     bytes encode() const
     {
         bytes b{nlhs, nrhs, ns, nd, nc, extra, seed};
-        for (const spec &s : args) {
+        for (const arg_bytes &s : args) {
             b.push_back(s.kind);
             b.insert(b.end(), s.desc.begin(), s.desc.end());
         }
-        for (const spec &s : args)
+        for (const arg_bytes &s : args)
             b.insert(b.end(), s.values.begin(), s.values.end());
         return b;
     }
@@ -64,9 +64,9 @@ bytes spread(std::size_t n, unsigned &state)
     return b;
 }
 
-spec shape(std::uint8_t kind, bytes dims, bytes values = {})
+arg_bytes shape(std::uint8_t kind, bytes dims, bytes values = {})
 {
-    spec s;
+    arg_bytes s;
     s.kind = kind | k_shape;
     s.desc.push_back(static_cast<std::uint8_t>(dims.size() - 2));
     s.desc.insert(s.desc.end(), dims.begin(), dims.end());
@@ -225,7 +225,7 @@ int main(int argc, char **argv)
         c.nrhs = 8;
         write(d, "count-eight-inputs", c);
         c.nrhs = 10;
-        c.args.push_back(spec());
+        c.args.push_back(arg_bytes());
         write(d, "count-ten-inputs", c);
         c.nrhs = 9;
         c.args.pop_back();
@@ -236,18 +236,18 @@ int main(int argc, char **argv)
     }
 
     // Every rejected input.
-    auto reject = [&](const std::string &name, int pos, spec s) {
+    auto reject = [&](const std::string &name, int pos, arg_bytes s) {
         call c = fit(3, 2, 2, 0);
         c.args[pos] = s;
         write(d, "reject-" + name, c);
     };
-    reject("y-single", 1, spec{k_class, {c_single}, {}});
-    reject("max-sweeps-int32", 8, spec{k_class, {c_int32}, {3, 0, 0, 0}});
-    reject("tol-logical", 7, spec{k_class, {c_logical}, {1}});
-    reject("lambda2-cell", 6, spec{k_class, {c_cell}, {}});
-    reject("xw-complex", 2, spec{k_complex, {}, {}});
-    reject("x-sparse", 0, spec{k_sparse, {}, {}});
-    reject("z-sparse-complex-single", 4, spec{k_sparse | k_complex | k_class, {c_single}, {}});
+    reject("y-single", 1, arg_bytes{k_class, {c_single}, {}});
+    reject("max-sweeps-int32", 8, arg_bytes{k_class, {c_int32}, {3, 0, 0, 0}});
+    reject("tol-logical", 7, arg_bytes{k_class, {c_logical}, {1}});
+    reject("lambda2-cell", 6, arg_bytes{k_class, {c_cell}, {}});
+    reject("xw-complex", 2, arg_bytes{k_complex, {}, {}});
+    reject("x-sparse", 0, arg_bytes{k_sparse, {}, {}});
+    reject("z-sparse-complex-single", 4, arg_bytes{k_sparse | k_complex | k_class, {c_single}, {}});
     reject("x-3d", 0, shape(0, {3, 2, 2}));
     reject("e-3d", 3, shape(0, {3, 2, 2}));
     reject("y-rows", 1, shape(0, {2, 2}));
