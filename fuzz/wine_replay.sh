@@ -22,7 +22,7 @@ for attempt in 1 2 3; do
     # debugger left waiting on a program that crashes.
     export WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='
     status=0
-    timeout -k 10 300 "$wine" "$replay" "${dirs[@]}" 2>"$work/err.txt" || status=$?
+    timeout -k 10 180 "$wine" "$replay" "${dirs[@]}" 2>"$work/err.txt" || status=$?
     "$wineserver" -k >/dev/null 2>&1 || true
     if [ "$status" -ne 0 ]; then
         # The name of the last input, then the failed check.

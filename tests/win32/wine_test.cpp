@@ -390,7 +390,7 @@ wine_results run_wine_once()
     const std::string env = "WINEPREFIX=" + quoted((dir / "prefix").string()) +
                             " WINEARCH=win32 WINEDEBUG=-all"
                             " WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='";
-    const std::string run = env + " timeout -k 10 300 " + quoted(WINE) + " " + quoted(WINE_CALLS) +
+    const std::string run = env + " timeout -k 10 180 " + quoted(WINE) + " " + quoted(WINE_CALLS) +
                             " " + args + " >" + quoted((dir / "out.txt").string()) + " 2>" +
                             quoted((dir / "err.txt").string());
     const int status = std::system(run.c_str());
