@@ -1,12 +1,11 @@
 #include "problems.h"
 
+#include "data.h"
+
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
 
 namespace {
 
@@ -36,36 +35,16 @@ struct rng {
 
 problem csv_problem(const std::string &name, double scale)
 {
-    const std::string path = std::string(DOVEX_DATA_DIR) + "/" + name + ".csv";
-    std::ifstream in(path);
-    if (!in)
-        throw std::runtime_error("cannot open " + path);
-    std::string line;
-    std::getline(in, line); // header
-    std::vector<std::vector<double>> rows;
-    while (std::getline(in, line)) {
-        if (line.empty())
-            continue;
-        std::vector<double> row;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, ','))
-            row.push_back(std::stod(cell));
-        rows.push_back(row);
-    }
+    const dataset d = load_dataset(name);
     problem p;
     p.name = name;
-    p.ns = static_cast<std::int32_t>(rows.size());
-    p.nd = static_cast<std::int32_t>(rows.at(0).size()) - 1;
-    for (const auto &r : rows)
-        p.nc = std::max(p.nc, static_cast<std::int32_t>(r.back()) + 1);
-    p.X.resize(static_cast<size_t>(p.ns) * p.nd);
-    p.Y.assign(static_cast<size_t>(p.ns) * p.nc, 0.0);
-    for (std::int32_t k = 0; k < p.ns; k++) {
-        for (std::int32_t i = 0; i < p.nd; i++)
-            p.X[k + static_cast<size_t>(p.ns) * i] = rows[k][i] / scale;
-        p.Y[k + static_cast<size_t>(p.ns) * static_cast<std::int32_t>(rows[k].back())] = 1.0;
-    }
+    p.ns = d.ns;
+    p.nd = d.nd;
+    p.nc = d.nc;
+    p.X = d.X;
+    for (double &x : p.X)
+        x /= scale;
+    p.Y = d.Y;
     return p;
 }
 
