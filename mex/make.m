@@ -23,11 +23,11 @@ here = fileparts(mfilename('fullpath'));
 core = dir(fullfile(coredir, '*.cpp'));
 core = cellfun(@(f) fullfile(coredir, f), {core.name}, 'UniformOutput', false);
 incs = {['-I' fileparts(gateway)], ['-I' coredir]};
+fpflags = exact_fp_flags(coredir);
 
 if exist('OCTAVE_VERSION', 'builtin')
     out = fullfile(here, 'dovex_fit.mex');
-    [msg, status] = mkoctfile('--mex', '-o', out, '-std=c++17', ...
-                              '-ffp-contract=off', '-fno-fast-math', ...
+    [msg, status] = mkoctfile('--mex', '-o', out, '-std=c++17', fpflags{:}, ...
                               incs{:}, gateway, core{:});
     if status ~= 0
         error('dovex_fit:make:failed', 'mkoctfile failed:\n%s', msg);
@@ -39,7 +39,7 @@ else
     if ~isempty(cc) && strncmpi(cc(1).ShortName, 'MSVC', 4)
         flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
     else
-        flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math'};
+        flags = {['CXXFLAGS=$CXXFLAGS -std=c++17', sprintf(' %s', fpflags{:})]};
     end
     % 32-bit dimensions: the module creates its result with the matrix
     % constructor that takes them.
@@ -58,10 +58,17 @@ roots = {fullfile(here, '..'), fullfile(here, 'src')};
 for k = 1:numel(roots)
     gateway = fullfile(roots{k}, 'mex', 'dovex_fit.cpp');
     coredir = fullfile(roots{k}, 'core');
-    if exist(gateway, 'file') && exist(fullfile(coredir, 'dovex.h'), 'file')
+    if exist(gateway, 'file') && exist(fullfile(coredir, 'exact_fp.flags'), 'file')
         return
     end
 end
 error('dovex_fit:make:noSources', ...
       'cannot find mex/dovex_fit.cpp and core/ in %s or %s.', roots{:});
+end
+
+% The core's floating-point flags, one a line in core/exact_fp.flags, which
+% the CMake build reads too.
+function flags = exact_fp_flags(coredir)
+lines = strtrim(strsplit(fileread(fullfile(coredir, 'exact_fp.flags')), sprintf('\n')));
+flags = lines(~cellfun(@isempty, lines) & ~strncmp(lines, '#', 1));
 end

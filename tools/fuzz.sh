@@ -5,8 +5,8 @@
 #
 # Builds the fuzzer in the sanitized tree that tools/test.sh uses and runs it
 # from the stored inputs. The corpus it grows stays in
-# build-san/fuzz/campaign/corpus for the next campaign; an input that fails a
-# check is written to build-san/fuzz/campaign/ as crash-*, oom-* or timeout-*.
+# build-san/tests/fuzz/campaign/corpus for the next campaign; an input that
+# fails a check is written to build-san/tests/fuzz/campaign/ as crash-*, oom-* or timeout-*.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -22,5 +22,6 @@ san=${DOVEX_SAN_BUILD_DIR:-$here/build-san}
 cmake -S . -B "$san" -DCMAKE_CXX_COMPILER=clang++-14 -DDOVEX_WERROR=ON -DDOVEX_SANITIZE=ON \
     -DDOVEX_FUZZ=ON >/dev/null
 cmake --build "$san" -j "$(nproc)" --target dovex_fuzz
-cd "$san/fuzz"
-exec bash "$here/fuzz/run.sh" "$san/fuzz/dovex_fuzz" "$seconds" "$san/fuzz/campaign" "$@"
+cd "$san/tests/fuzz"
+exec bash "$here/tests/fuzz/run.sh" "$san/tests/fuzz/dovex_fuzz" "$seconds" \
+    "$san/tests/fuzz/campaign" "$@"

@@ -1,6 +1,6 @@
 // Writes the seed corpus: one input for each kind of call the module must
-// handle, in the format of call.h. The files are kept in fuzz/corpus; run
-// this again after a change of the format.
+// handle, in the format of call.h. The files are kept in tests/fuzz/corpus;
+// run this again after a change of the format.
 //
 //   fuzz_seeds DIR
 #include <cstdint>

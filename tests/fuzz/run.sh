@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs the fuzzer for a bounded time from the stored inputs.
 #
-#   fuzz/run.sh FUZZER SECONDS WORKDIR [more libFuzzer options]
+#   tests/fuzz/run.sh FUZZER SECONDS WORKDIR [more libFuzzer options]
 #
-# New inputs go to WORKDIR/corpus (fuzz/corpus and fuzz/regressions are only
-# read), an input that fails a check to WORKDIR/crash-*. Exits non-zero on
-# any finding.
+# New inputs go to WORKDIR/corpus (tests/fuzz/corpus and tests/fuzz/regressions
+# are only read), an input that fails a check to WORKDIR/crash-*. Exits
+# non-zero on any finding.
 set -euo pipefail
 fuzzer=$1 seconds=$2 work=$3
 shift 3

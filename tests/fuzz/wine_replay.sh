@@ -2,7 +2,7 @@
 # Replays the fuzzer's stored inputs against the Windows module under wine,
 # in a wine prefix of its own that is removed afterwards.
 #
-#   fuzz/wine_replay.sh WINE WINESERVER fuzz_replay.exe DIR...
+#   tests/fuzz/wine_replay.sh WINE WINESERVER fuzz_replay.exe DIR...
 set -euo pipefail
 wine=$1 wineserver=$2 replay=$3
 shift 3
