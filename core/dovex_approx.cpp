@@ -26,6 +26,7 @@
 #include "dovex.h"
 
 #include "colmajor.h"
+#include "glibc_compat.h"
 #include "host.h"
 
 #include <cmath>
