@@ -1,6 +1,7 @@
-// wine_calls: the Windows half of the wine tests. A 32-bit program that
-// loads dovex_fit.mexw32 through the stand-in host (libmx.dll, libmex.dll)
-// and makes the calls named on its command line, so that one start of wine
+// wine_calls: the Windows half of the wine tests. A Windows program, built
+// for each architecture, that loads the module (dovex_fit.mexw64 or
+// dovex_fit.mexw32) through the stand-in host (libmx.dll, libmex.dll) and
+// makes the calls named on its command line, so that one start of wine
 // serves the whole suite. It prints a block per call for the Linux side to
 // read and judge; it checks nothing itself.
 //
@@ -16,6 +17,8 @@
 // escape backslash and newline; doubles are printed as their 64-bit
 // patterns in hex, so nothing is lost to formatting.
 #include "loader.h"
+
+#include <xmmintrin.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -54,6 +57,13 @@ unsigned x87_control_word()
     unsigned short cw = 0;
     __asm__ volatile("fnstcw %0" : "=m"(cw));
     return cw;
+}
+
+// The SSE control and status register, where the module's arithmetic takes
+// its rounding mode; without the sticky exception flags a fit may raise.
+unsigned sse_control()
+{
+    return _mm_getcsr() & ~0x3fu;
 }
 
 bool read_i32(FILE *f, std::int32_t &v)
@@ -110,6 +120,7 @@ void call(const mex_module *m, const char *arg)
     mex_call(m, nlhs, out.data(), nrhs, const_cast<const mxArray **>(in.data()), &o);
     const int next_draw = std::rand();
     const unsigned cw = x87_control_word();
+    const unsigned csr = sse_control();
 
     std::printf("failed %d\nid %s\nmessage %s\n", o.failed, escaped(o.id).c_str(),
                 escaped(o.message).c_str());
@@ -117,7 +128,7 @@ void call(const mex_module *m, const char *arg)
     std::printf("evals %zu\n", standin_eval_count());
     std::printf("left_blocks %zu\nbad_frees %zu\narrays_left %zu\n", o.left_blocks, o.bad_frees,
                 o.arrays_left);
-    std::printf("next_draw %d\nx87_cw %04x\n", next_draw, cw);
+    std::printf("next_draw %d\nx87_cw %04x\nmxcsr %04x\n", next_draw, cw, csr);
     for (std::size_t i = 0; i < out.size(); i++) {
         if (!out[i])
             continue;

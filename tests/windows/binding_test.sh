@@ -1,16 +1,40 @@
 #!/usr/bin/env bash
-# Reads the built dovex_fit.mexw32 back with objdump and checks what
-# MATLAB's loader on 32-bit Windows relies on: a PE32 DLL whose export
-# directory is named dovex_fit.mexw32 and holds mexFunction alone, under its
-# plain name; which imports the host's functions by name from libmx.dll and
-# libmex.dll, and memcpy, rand, exp and sqrt from msvcrt.dll; and which
-# needs no DLL but those and KERNEL32.dll (no MinGW runtime DLL).
+# Reads a built Windows module back with objdump and checks what MATLAB's
+# loader relies on: a DLL of the module's architecture (PE32+ x86-64 for
+# NAME.mexw64, PE32 x86 for NAME.mexw32) whose export directory is named
+# after the file and holds mexFunction alone, under its plain name; which
+# imports the host's functions by name from libmx.dll and libmex.dll and
+# the C runtime's from msvcrt.dll; and which needs no DLL but those and
+# KERNEL32.dll (no MinGW runtime DLL), none of them delay-loaded.
 #
-#   binding_test.sh OBJDUMP PATH/dovex_fit.mexw32
+#   binding_test.sh OBJDUMP PATH/NAME.mexw64|PATH/NAME.mexw32
 set -uo pipefail
 export LC_ALL=C
 objdump=${1:?usage: binding_test.sh OBJDUMP MODULE}
 module=${2:?usage: binding_test.sh OBJDUMP MODULE}
+file=$(basename "$module")
+name=${file%.*}
+
+# What each module imports from the host and needs from msvcrt.dll.
+case $name in
+dovex_fit)
+    from_mx="mxCalloc mxCreateDoubleMatrix_700 mxFree mxGetClassName mxGetData mxGetM mxGetN mxGetNumberOfDimensions_700 mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse"
+    from_mex="mexErrMsgIdAndTxt mexErrMsgTxt mexEvalString mexPrintf"
+    from_msvcrt="memcpy rand exp sqrt"
+    ;;
+*)
+    echo "FAIL no expected binding for $name"
+    exit 1
+    ;;
+esac
+case $file in
+*.mexw64) format=pei-x86-64 magic="020b (PE32+)" ;;
+*.mexw32) format=pei-i386 magic="010b (PE32)" ;;
+*)
+    echo "FAIL $file is not named .mexw64 or .mexw32"
+    exit 1
+    ;;
+esac
 
 passed=0
 failed=0
@@ -25,16 +49,14 @@ check() { # check NAME EXPECTED ACTUAL
 join() { paste -sd' ' -; }
 
 [ -f "$module" ] || { echo "FAIL no module at $module"; exit 1; }
-check "file name" "dovex_fit.mexw32" "$(basename "$module")"
 
 dump=$("$objdump" -p "$module") || { echo "FAIL objdump cannot read $module"; exit 1; }
-field() { awk -v k="$1" 'index($0, k) == 1 { $1 = ""; sub(/^ +/, ""); print; exit }' <<<"$dump"; }
-check "file format" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$dump")"
-check "optional header" "010b (PE32)" "$(awk '$1 == "Magic" { print $2, $3 }' <<<"$dump")"
+check "file format" "$format" "$(sed -n 's/.*file format //p' <<<"$dump")"
+check "optional header" "$magic" "$(awk '$1 == "Magic" { print $2, $3 }' <<<"$dump")"
 check "a DLL" "DLL" "$(grep -xE $'\tDLL' <<<"$dump" | tr -d '\t')"
 
 # Export directory: its name, one function, one name, and that name.
-check "export directory name" "dovex_fit.mexw32" \
+check "export directory name" "$file" \
     "$(awk '$1 == "Name" && NF == 3 { print $3 }' <<<"$dump")"
 check "exported functions" "00000001 00000001" \
     "$(grep -E $'^\t(Export Address Table|\\[Name Pointer/Ordinal\\] Table)' <<<"$dump" |
@@ -55,13 +77,14 @@ from() { awk -v d="$1" 'tolower($1) == tolower(d) { print $2 }' <<<"$imports" | 
 check "DLLs needed" "kernel32.dll libmex.dll libmx.dll msvcrt.dll" \
     "$(awk '{ print tolower($1) }' <<<"$imports" | sort -u | join)"
 check "imports by ordinal" "" "$(awk '$2 ~ /^#/' <<<"$imports")"
-check "imports from libmx.dll" \
-    "mxCalloc mxCreateDoubleMatrix_700 mxFree mxGetClassName mxGetData mxGetM mxGetN mxGetNumberOfDimensions_700 mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse" \
-    "$(from libmx.dll)"
-check "imports from libmex.dll" "mexErrMsgIdAndTxt mexErrMsgTxt mexEvalString mexPrintf" \
-    "$(from libmex.dll)"
+# The data directory's delay-import entry: no address, no size.
+check "delay-loaded imports" "0 0" \
+    "$(awk '/Delay Import Directory/ { for (i = 3; i <= 4; i++) { sub(/^0+/, "", $i); if ($i == "") $i = 0 }
+                                       print $3, $4 }' <<<"$dump")"
+check "imports from libmx.dll" "$from_mx" "$(from libmx.dll)"
+check "imports from libmex.dll" "$from_mex" "$(from libmex.dll)"
 msvcrt=" $(from msvcrt.dll) "
-for f in memcpy rand exp sqrt; do
+for f in $from_msvcrt; do
     check "$f from msvcrt.dll" "yes" "$([[ $msvcrt == *" $f "* ]] && echo yes || echo no)"
 done
 # The host functions come from the host DLLs and nowhere else.
