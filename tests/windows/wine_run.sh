@@ -41,17 +41,36 @@ done
 limit=${WINE_RUN_SECONDS:-180}
 tries=3
 
+# Wine's helper processes that outlived their server (it happens under
+# qemu-user) ignore wineserver -k; they are found by the prefix in their
+# environment, which is this run's alone, and stopped by their ids.
+stop_leftovers() {
+    local prefix=$1 pids=() p
+    for p in /proc/[0-9]*; do
+        grep -qsxzF "WINEPREFIX=$prefix" "$p/environ" && pids+=("${p#/proc/}")
+    done
+    [ ${#pids[@]} -eq 0 ] && return 0
+    kill "${pids[@]}" 2>/dev/null
+    sleep 1
+    kill -9 "${pids[@]}" 2>/dev/null
+    return 0
+}
+
 status=0
 for try in $(seq "$tries"); do
     work=$(mktemp -d /tmp/dovex-wine-XXXXXX)
     # Headless and quiet: no Mono or Gecko installer, no menu entries, and no
-    # debugger left waiting on a program that crashes.
-    export WINEPREFIX=$work/prefix WINEARCH=$arch WINEDEBUG=-all
-    export WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='
+    # debugger left waiting on a program that crashes. Given to wine alone,
+    # so that only wine's processes carry the prefix.
+    prefix=$work/prefix
+    env=(WINEPREFIX="$prefix" WINEARCH="$arch" WINEDEBUG=-all
+        WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe=')
     status=0
-    timeout -k 10 "$limit" "$wine" "$program" "$@" >"$work/out" 2>"$work/err" || status=$?
+    env "${env[@]}" timeout -k 10 "$limit" "$wine" "$program" "$@" >"$work/out" 2>"$work/err" ||
+        status=$?
     # End whatever wine left running for the prefix; its status says nothing.
-    "$wineserver" -k >/dev/null 2>&1 || true
+    env "${env[@]}" "$wineserver" -k >/dev/null 2>&1 || true
+    stop_leftovers "$prefix"
 
     why=
     if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
