@@ -45,14 +45,15 @@
 %   return slightly different W; the same calls in the same order in a fresh
 %   session give the same bits, as long as nothing else draws from rand().
 %
-%   Platforms. The Linux builds (dovex_fit.mexa64 for MATLAB, dovex_fit.mex
-%   for Octave) draw from the GNU C library's rand(), whose largest value is
-%   2147483647; the 32-bit Windows build (dovex_fit.mexw32) draws from the
-%   Microsoft C runtime's, whose largest value is 32767. From the second
-%   sweep on the two can visit different zero weights and so return a
-%   different W for the same inputs; otherwise they run the same steps and
-%   agree up to the last bits of rounding. A fresh Octave has already drawn
-%   twice from rand() when it starts.
+%   Platforms. MATLAB on Linux with glibc 2.17 or later (dovex_fit.mexa64),
+%   on 64-bit Windows (.mexw64) and on 32-bit Windows up to R2015b
+%   (.mexw32); GNU Octave (dovex_fit.mex). The Linux builds draw from the
+%   GNU C library's rand(), whose largest value is 2147483647, the Windows
+%   builds from the Microsoft C runtime's, whose largest value is 32767.
+%   From the second sweep on the two can visit different zero weights and
+%   so return a different W for the same inputs; otherwise they run the
+%   same steps and agree up to the last bits of rounding. A fresh Octave
+%   has already drawn twice from rand() when it starts.
 %
 %   Errors. A wrong number of inputs or outputs prints the usage line and
 %   raises "Incorrect number of arguments."; a call with no inputs does
