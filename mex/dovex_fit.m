@@ -72,6 +72,8 @@
 %       [~, predicted] = max(P, [], 2);           % class of each row, 1..nc
 %       mean(predicted == D(:,end) + 1)           % training accuracy
 %
+%   dovex version: unreleased sources
+%
 %   See also MAKE, DEMO_DIGITS.
 
 function W = dovex_fit(varargin) %#ok<STOUT,INUSD>

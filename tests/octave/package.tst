@@ -36,6 +36,8 @@
 %! assert (! isempty (strfind (text, "W = DOVEX_FIT(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)")));
 %! assert (! isempty (strfind (text, "XW = zeros(ns,nc);  E = ones(ns,nc);  Z = nc*ones(ns,1);")));
 %! assert (! isempty (strfind (text, "See also")));
+%! ## the project's version, stamped into the build's copy of the help
+%! assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
 
 %!test  # the module exports mexFunction and nothing else
 %! [status, out] = system (sprintf ('nm -D --defined-only "%s"', which ("dovex_fit")));
@@ -92,7 +94,9 @@
 %! use_folder (folder);
 %! unwind_protect
 %!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
-%!   assert (! isempty (strfind (evalc ("help dovex_fit"), "See also")));
+%!   text = evalc ("help dovex_fit");
+%!   assert (! isempty (strfind (text, "See also")));
+%!   assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
 %!   W_installed = iris_fit (8);
 %!   assert (typecast (W_installed(:), "uint64"), typecast (W_cmake(:), "uint64"));
 %!   ## make finds the sources under src/ and replaces the installed module
