@@ -84,6 +84,10 @@ error('dovex_fit:notCompiled', ...
        'or build with CMake (see README.md).'], fileparts(mfilename('fullpath')));
 end
 
+%!demo
+%! ## Fit four fifths of the bundled handwritten digits, classify the rest
+%! demo_digits
+
 ## How dovex_fit answers a call: argument counts, input checks with their
 ## identifiers, what it leaves alone and the shape of what it returns. These
 ## tests ship with the function: "pkg test dovex" runs them on an installed
