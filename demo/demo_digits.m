@@ -7,7 +7,13 @@
 %
 %   See also DOVEX_FIT.
 
-data_file = fullfile(fileparts(mfilename('fullpath')), '..', 'data', 'digits.csv');
+% The data sit in data/ beside this file in the Octave package, and in the
+% project's data/ folder beside demo/.
+here = fileparts(mfilename('fullpath'));
+data_file = fullfile(here, 'data', 'digits.csv');
+if ~exist(data_file, 'file')
+    data_file = fullfile(here, '..', 'data', 'digits.csv');
+end
 D = dlmread(data_file, ',', 1, 0);
 label = D(:, end);
 ns = size(D, 1);

@@ -38,10 +38,6 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
-
-  # The help file beside the module, so the build folder works on the path
-  # just as the installed folder does.
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/dovex_fit.m ${CMAKE_CURRENT_BINARY_DIR}/dovex_fit.m COPYONLY)
 elseif(DOVEX_OCTAVE)
   message(STATUS "Octave module: mkoctfile not found, dovex_fit.mex is not built")
 endif()
