@@ -126,6 +126,8 @@ struct outcome {
     int next_draw = -1;  // rand() right after the call
     unsigned x87_cw = 0; // Windows only
     unsigned mxcsr = 0;  // Windows only, without the exception flags
+    bool seed_failed = false; // the seeding module's call, before a seeded call
+    std::string seed_message;
     std::vector<matrix> outputs;
 };
 
@@ -321,9 +323,10 @@ void parse(const std::string &text, wine_results &w)
         const std::string val = sp == std::string::npos ? "" : line.substr(sp + 1);
         std::istringstream v(val);
         if (key == "case") {
-            // A call is known by its file name: "call:Z:\...\NAME.bin" is NAME.
+            // A call is known by its file name: "call:Z:\...\NAME.bin" and
+            // "seeded:S:Z:\...\NAME.bin" are NAME.
             name = val;
-            if (name.rfind("call:", 0) == 0)
+            if (name.rfind("call:", 0) == 0 || name.rfind("seeded:", 0) == 0)
                 name = fs::path(name.substr(name.find_last_of('\\') + 1)).stem().string();
             o = outcome{};
         } else if (key == "values") {
@@ -353,6 +356,10 @@ void parse(const std::string &text, wine_results &w)
             v >> std::hex >> o.x87_cw;
         } else if (key == "mxcsr") {
             v >> std::hex >> o.mxcsr;
+        } else if (key == "seed_failed") {
+            o.seed_failed = val == "1";
+        } else if (key == "seed_message") {
+            o.seed_message = unescaped(val);
         } else if (key == "output") {
             std::size_t slot;
             matrix m{0, 0, {}};
@@ -362,7 +369,8 @@ void parse(const std::string &text, wine_results &w)
             o.outputs.push_back(m);
         } else if (key == "error") {
             w.error += name + ": " + val + "\n";
-        } else if (key == "end" && name.rfind("draws:", 0) != 0) {
+        } else if (key == "end" && name.rfind("draws:", 0) != 0 &&
+                   name.rfind("seeder:", 0) != 0) {
             w.calls[name] = o;
         }
     }
@@ -389,6 +397,16 @@ wine_results run_wine()
         write_call(file, c);
         args += " " + quoted("call:" + windows_path(file));
     }
+#ifdef DOVEX_SEED_MODULE_WINDOWS
+    // The sweeps call twice more, each after dovex_seed(fit_seed) in place
+    // of wine_calls' own srand(fit_seed).
+    args += " " + quoted("seeder:" + windows_path(DOVEX_SEED_MODULE_WINDOWS));
+    for (const char *name : {"seeded_first", "seeded_again"}) {
+        const fs::path file = dir / (std::string(name) + ".bin");
+        write_call(file, calls().at("sweeps"));
+        args += " " + quoted("seeded:" + std::to_string(fit_seed) + ":" + windows_path(file));
+    }
+#endif
 
     const std::string run = "bash " + quoted(WINE_RUN) + " " WINE_ARCH " " + quoted(WINE_CALLS) +
                             " " + args + " >" + quoted((dir / "out.txt").string()) + " 2>" +
@@ -634,3 +652,29 @@ TEST(WineFit, LaterSweepsFollowMsvcrtsDraws)
     RecordProperty("sweeps_weights_apart_from_linux", static_cast<int>(predicted.size()));
     RecordProperty("sweeps_max_relative_difference_from_prediction", std::to_string(dp.max_rel));
 }
+
+#ifdef DOVEX_SEED_MODULE_WINDOWS
+TEST(WineSeed, SeededFitsGiveTheSameBitsTwice)
+{
+    // dovex_seed(s) seeds the C runtime the fit draws from: the fit after it
+    // is the fit after srand(s), bit for bit, however many draws came
+    // before.
+    const outcome *first = on_windows("seeded_first"), *again = on_windows("seeded_again");
+    const outcome *plain = on_windows("sweeps");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(again, nullptr);
+    ASSERT_NE(plain, nullptr);
+    for (const outcome *o : {first, again}) {
+        EXPECT_FALSE(o->seed_failed) << o->seed_message;
+        ASSERT_FALSE(o->failed) << o->message;
+        ASSERT_EQ(o->outputs.size(), 1u);
+        ASSERT_EQ(o->outputs[0].v.size(), plain->outputs.at(0).v.size());
+        EXPECT_EQ(std::memcmp(o->outputs[0].v.data(), plain->outputs.at(0).v.data(),
+                              o->outputs[0].v.size() * sizeof(double)),
+                  0)
+            << "W differs from the fit after srand(" << fit_seed << ")";
+        EXPECT_EQ(o->out, plain->out);
+        EXPECT_EQ(o->next_draw, plain->next_draw);
+    }
+}
+#endif
