@@ -12,6 +12,7 @@ cd "$here"
 . tools/deps.sh
 . tools/win32.sh
 need_packages cmake g++ make libgtest-dev octave liboctave-dev \
+    octave-parallel gnuplot-nox fonts-freefont-otf python3 \
     clang-14 libclang-rt-14-dev llvm-14 valgrind
 need_win32_tools
 # Sanitizer reports name functions and lines only with a symbolizer.
