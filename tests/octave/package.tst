@@ -120,6 +120,14 @@
 %!   assert (! isempty (strfind (evalc ("help dovex_fit"), "See also")));
 %!   W_installed = iris_fit (8);
 %!   assert (typecast (W_installed(:), "uint64"), typecast (W_cmake(:), "uint64"));
+%!   ## the toolbox from there, its private helpers and parallel workers included
+%!   assert (which ("dovex_train"), fullfile (folder, "dovex_train.m"));
+%!   [X, ~, label] = dovex_data ("iris");
+%!   m = dovex_train (X, label, "Seed", 8, "Display", "off");
+%!   assert (mean (dovex_predict (m, X) == label) > 0.9);
+%!   p = dovex_path (X, label, "Lambda1", [5 1], "Parallel", true);
+%!   assert (p.engine, "parcellfun");
+%!   assert (p.nnz(1) < p.nnz(2));
 %!   ## make finds the sources under src/ and replaces the installed module
 %!   delete (fullfile (folder, "dovex_fit.mex"));
 %!   leave_folder (folder);
