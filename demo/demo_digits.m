@@ -10,16 +10,21 @@
 %   weight maps.
 %
 %   Runs in MATLAB and Octave, also without a display, with the modules
-%   (dovex_fit, dovex_seed) and the toolbox functions on the path. Set
-%   demo_penalties before running it for a shorter grid.
+%   (dovex_fit, dovex_seed) and the toolbox functions on the path. For a
+%   shorter grid set demo_penalties before running it, or the environment
+%   variable DOVEX_DEMO_PENALTIES (for demo dovex_fit, which runs it).
 %
 %   See also DOVEX_CV, DOVEX_PLOT_CV, DOVEX_PLOT_WEIGHTS.
 
 demo_start = tic;
 if ~exist('demo_penalties', 'var')
-    demo_penalties = 10;
+    demo_penalties = str2double(getenv('DOVEX_DEMO_PENALTIES'));
+    if ~(demo_penalties >= 2)
+        demo_penalties = 10;
+    end
 end
-% The data sit in ../data in the project and in data/ in the install folder.
+% The data sit in the project's data/ folder beside demo/, and in data/
+% beside this file in the install folder and the Octave package.
 demo_here = fileparts(mfilename('fullpath'));
 data_file = fullfile(demo_here, '..', 'data', 'digits.csv');
 if ~exist(data_file, 'file')

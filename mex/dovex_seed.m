@@ -25,6 +25,8 @@
 %       dovex_seed(7);  evalc('W2 = dovex_fit(args{:});');
 %       isequal(W1, W2)                        % true
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_FIT, DOVEX_TRAIN.
 
 function dovex_seed(varargin) %#ok<INUSD>

@@ -36,11 +36,7 @@ fpflags = exact_fp_flags(coredir);
 
 if exist('OCTAVE_VERSION', 'builtin')
     out = fullfile(here, [name '.mex']);
-    [msg, status] = mkoctfile('--mex', '-o', out, '-std=c++17', fpflags{:}, ...
-                              incs{:}, gateway, core{:});
-    if status ~= 0
-        error('dovex_fit:make:failed', 'mkoctfile failed for %s:\n%s', name, msg);
-    end
+    octave_mkoctfile({'--mex', '-o', out, '-std=c++17', fpflags{:}, incs{:}, gateway, core{:}});
 else
     % Windows compilers in MATLAB are MSVC (/fp:precise never contracts)
     % or MinGW (gcc flags, as on Linux).
@@ -60,6 +56,18 @@ end
 clear(name);
 rehash();
 fprintf('built %s\n', out);
+end
+
+% Octave's mkoctfile and mex return a status instead of raising an error, and
+% the compiler's messages go past on stderr. mkoctfile is run here through
+% the shell instead, so that a failed build stops make with those messages.
+function octave_mkoctfile(args)
+program = fullfile(feval('__octave_config_info__', 'bindir'), 'mkoctfile');
+[status, out] = system([sprintf('"%s" ', program, args{:}), '2>&1']);
+if status ~= 0
+    error('dovex_fit:make:failed', 'mkoctfile failed with status %d:\n%s', status, out);
+end
+fprintf('%s', out);
 end
 
 function [gateway, coredir] = find_sources(here)

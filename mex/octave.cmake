@@ -29,9 +29,9 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
   add_library(octave_mex_headers INTERFACE)
   target_include_directories(octave_mex_headers SYSTEM BEFORE INTERFACE ${DOVEX_OCTAVE_INCLUDE_DIRS})
 
-  # NAME.mex from the gateway NAME.cpp, with its help file NAME.m beside it
-  # so that the build folder works on the path just as the installed folder
-  # does. Libraries given after the name (the core) are linked in.
+  # NAME.mex from the gateway NAME.cpp; its help file NAME.m is put beside
+  # it with the others (mex/CMakeLists.txt). Libraries given after the name
+  # (the core) are linked in.
   function(dovex_add_octave_mex name)
     add_library(${name}_octave MODULE ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)
     target_link_libraries(${name}_octave PRIVATE octave_mex_headers ${ARGN})
@@ -42,7 +42,6 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
       LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
       CXX_VISIBILITY_PRESET hidden
       VISIBILITY_INLINES_HIDDEN ON)
-    configure_file(${CMAKE_CURRENT_LIST_DIR}/${name}.m ${CMAKE_CURRENT_BINARY_DIR}/${name}.m COPYONLY)
   endfunction()
   dovex_add_octave_mex(dovex_fit dovex_core)
   dovex_add_octave_mex(dovex_seed)

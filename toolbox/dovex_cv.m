@@ -55,6 +55,8 @@
 %       dovex_plot_cv(cv);
 %       labels = dovex_predict(cv.model, D(1:5,1:end-1) / 16);
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_PATH, DOVEX_TRAIN, DOVEX_PLOT_CV, DOVEX_PREDICT.
 
 function cv = dovex_cv(X, labels, varargin)

@@ -12,6 +12,8 @@
 %       job = struct('rows', ':', 'args', {{'Lambda1', 1, 'Seed', 0, 'Display', 'off'}});
 %       model = dovex_job(D(:,1:4), D(:,5), job);
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_PATH, DOVEX_CV.
 
 function out = dovex_job(X, y, job)

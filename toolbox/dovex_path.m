@@ -51,6 +51,8 @@
 %       path.nnz                              % fewer weights at larger lambda1
 %       labels = dovex_predict(path, D(1:5,1:end-1) / 16, 3);
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_TRAIN, DOVEX_CV, DOVEX_PREDICT, DOVEX_SEED.
 
 function path = dovex_path(X, labels, varargin)

@@ -21,6 +21,8 @@
 %       cv = dovex_cv(D(:,1:4), D(:,5), 'Lambda1', logspace(2, -1, 8));
 %       h = dovex_plot_cv(cv);
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_CV, DOVEX_PLOT_WEIGHTS.
 
 function [h, ax] = dovex_plot_cv(cv, varargin)

@@ -25,6 +25,8 @@
 %       model = dovex_train(D(:,1:end-1) / 16, D(:,end), 'Display', 'off');
 %       h = dovex_plot_weights(model, [8 8], 'Order', 'row');
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_TRAIN, DOVEX_CV, DOVEX_PLOT_CV.
 
 function h = dovex_plot_weights(model, image_size, varargin)

@@ -25,6 +25,8 @@
 %       [labels, P] = dovex_predict(model, D(2:2:end,1:4));
 %       mean(labels == D(2:2:end,5))                % held-out accuracy
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_TRAIN, DOVEX_PATH, DOVEX_CV.
 
 function [labels, P, scores] = dovex_predict(model, X, k)

@@ -75,6 +75,8 @@
 %       predicted = dovex_predict(model, D(:,1:end-1));
 %       mean(predicted == D(:,end))                 % training accuracy
 %
+%   dovex version: unreleased sources
+%
 %   See also DOVEX_PREDICT, DOVEX_PATH, DOVEX_CV, DOVEX_SEED, DOVEX_FIT.
 
 function model = dovex_train(X, labels, varargin)

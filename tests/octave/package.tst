@@ -1,7 +1,7 @@
 ## What a user gets besides the module: the help text, the message when the
-## module is missing, make.m building it inside Octave, and the installed
-## folder. Each make builds a second dovex_fit.mex, which must compute the
-## same bits as the one CMake built.
+## module is missing, make.m building it inside Octave (and failing loudly),
+## and the installed folder. Each make builds a second dovex_fit.mex, which
+## must compute the same bits as the one CMake built.
 
 ## W of a short iris fit from srand(seed), with whichever dovex_fit is first
 ## on the path.
@@ -36,6 +36,8 @@
 %! assert (! isempty (strfind (text, "W = DOVEX_FIT(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)")));
 %! assert (! isempty (strfind (text, "XW = zeros(ns,nc);  E = ones(ns,nc);  Z = nc*ones(ns,1);")));
 %! assert (! isempty (strfind (text, "See also")));
+%! ## the project's version, stamped into the build's copy of the help
+%! assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
 
 %!test  # the module exports mexFunction and nothing else
 %! [status, out] = system (sprintf ('nm -D --defined-only "%s"', which ("dovex_fit")));
@@ -117,7 +119,9 @@
 %! use_folder (folder);
 %! unwind_protect
 %!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
-%!   assert (! isempty (strfind (evalc ("help dovex_fit"), "See also")));
+%!   text = evalc ("help dovex_fit");
+%!   assert (! isempty (strfind (text, "See also")));
+%!   assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
 %!   W_installed = iris_fit (8);
 %!   assert (typecast (W_installed(:), "uint64"), typecast (W_cmake(:), "uint64"));
 %!   ## the toolbox from there, its private helpers and parallel workers included
@@ -138,6 +142,35 @@
 %!   assert (typecast (W_make(:), "uint64"), typecast (W_cmake(:), "uint64"));
 %! unwind_protect_cleanup
 %!   leave_folder (folder);
+%! end_unwind_protect
+
+%!test  # make stops with the compiler's messages when the build fails
+%! root = tempname ();
+%! mkdir (root);
+%! unwind_protect
+%!   src = getenv ("DOVEX_SOURCE_DIR");
+%!   copy_into (fullfile (src, "mex"), fullfile (root, "mex"));
+%!   copy_into (fullfile (src, "core"), fullfile (root, "core"));
+%!   core = fullfile (root, "core", "dovex_approx.cpp");
+%!   fid = fopen (core, "a");
+%!   fputs (fid, "\nnot_a_declaration_of_cxx;\n");
+%!   fclose (fid);
+%!   folder = fullfile (root, "mex");
+%!   use_folder (folder);
+%!   try
+%!     evalc ("make");
+%!     error ("make returned although the core does not compile");
+%!   catch err
+%!     assert (err.identifier, "dovex_fit:make:failed");
+%!     ## the compiler's own report, naming the file and what it could not read
+%!     assert (! isempty (regexp (err.message, 'dovex_approx\.cpp:\d+:\d+: error:')), err.message);
+%!     assert (! isempty (strfind (err.message, "not_a_declaration_of_cxx")), err.message);
+%!   end_try_catch
+%!   assert (! isfile (fullfile (folder, "dovex_fit.mex")));
+%! unwind_protect_cleanup
+%!   leave_folder (fullfile (root, "mex"));
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (root, "s");
 %! end_unwind_protect
 
 %!error <cannot find mex/dovex_fit.cpp, mex/dovex_seed.cpp and core/>
