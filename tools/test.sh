@@ -12,6 +12,7 @@ cd "$here"
 . tools/deps.sh
 . tools/windows.sh
 need_packages cmake g++ make libgtest-dev octave liboctave-dev \
+    octave-parallel gnuplot-nox fonts-freefont-otf python3 \
     clang-14 libclang-rt-14-dev llvm-14 valgrind
 # The Windows builds are asked for, so their tools are set up.
 need_windows_tools
