@@ -12,7 +12,7 @@ cd "$here"
 . tools/deps.sh
 . tools/win32.sh
 need_packages cmake g++ make libgtest-dev octave liboctave-dev \
-    clang-14 libclang-rt-14-dev llvm-14 valgrind
+    clang-14 libclang-rt-14-dev llvm-14 valgrind python3
 need_win32_tools
 # Sanitizer reports name functions and lines only with a symbolizer.
 if command -v llvm-symbolizer-14 >/dev/null; then
