@@ -8,7 +8,8 @@
 //   predictors.cpp    the gradient and the upkeep of XW, E and Z, and the
 //                     shortcuts they take without changing a bit
 //   work.cpp          the work arrays, from the host and back
-//   fit.h             what these share; colmajor.h, sign and get_max
+//   fit.h             the structs and declarations these share
+//   colmajor.h        the column-major helpers; the step uses sign, get_max
 //
 // Reproducibility: every floating-point operation is written in the order
 // that defines the result bits, and the core is compiled without contraction

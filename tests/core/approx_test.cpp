@@ -2,7 +2,7 @@
 // arrays, the progress text and the invariants it keeps on XW, E and Z.
 #include "data.h"
 #include "dovex.h"
-#include "host_double.h"
+#include "recording_host.h"
 
 #include <gtest/gtest.h>
 

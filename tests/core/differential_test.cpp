@@ -7,7 +7,7 @@
 // no features).
 #include "data.h"
 #include "dovex.h"
-#include "host_double.h"
+#include "recording_host.h"
 #include "reference_approx.h"
 
 #include <gtest/gtest.h>
