@@ -13,9 +13,9 @@
 
 // The arrays and counts dovex_approx was given (see dovex.h).
 struct problem {
-    double *W;                // nd x nc
-    const double *X, *Y;      // ns x nd, ns x ny
-    double *XW, *E, *Z;       // ns x nc, ns x nc, ns
+    double *W;           // nd x nc
+    const double *X, *Y; // ns x nd, ns x ny
+    double *XW, *E, *Z;  // ns x nc, ns x nc, ns
     double lambda1, lambda2;
     std::int32_t nd, ns, ny, nc;
 };
@@ -31,7 +31,8 @@ struct feature_facts {
 };
 
 // What is known about the predictor state XW, E, Z, on which the shortcuts
-// of predictors.cpp rest; only that file changes it.
+// of predictors.cpp rest; allocate starts it as unknown, and only
+// predictors.cpp changes it.
 struct state_facts {
     // Every E(k,j)/Z(k) and Y(k,j) - E(k,j)/Z(k) is finite and no Z(k) is a
     // zero; false when not known.
@@ -44,8 +45,8 @@ struct state_facts {
 // The work arrays, all from the host (work.cpp). The first seven are the
 // ones the fit has always asked for, in that order, with those sizes: a
 // host may rely on what it sees. Of them only visit_prob and bound_diag are
-// used; the others are read in place (ratio_col, x_col, y_col) or summed on
-// the fly (w_prev, w_change).
+// used: what the others would hold is read in place (ratio_col, x_col,
+// y_col) or summed on the fly (w_prev, w_change).
 struct work {
     double *w_change;   // nd * ny, unused
     double *w_prev;     // nd * ny, unused
@@ -70,7 +71,6 @@ void learn_features(work &w, const problem &p);
 // predictors.cpp
 void recheck_tame(state_facts &s, const problem &p);
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
-void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old,
-            double w_new);
+void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new);
 
 #endif

@@ -138,8 +138,7 @@ double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 // Each row is moved on its own, so the order of the rows changes no bit.
 // The loops count down to zero, which spares them a register for their end
 // and so keeps what they carry out of memory around every exp call.
-void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old,
-            double w_new)
+void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new)
 {
     state_facts &s = w.state;
     const feature_facts &f = w.features;
