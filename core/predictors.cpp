@@ -22,6 +22,7 @@
 // gains E - E = +0.0, which leaves it as it is, provided XW(k,j) is no -0.0,
 // E(k,j) is finite and Z(k) is no zero.
 #include "fit.h"
+#include "glibc_compat.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,17 +1,26 @@
 # cmake --install: one folder to add to the MATLAB or Octave path. It holds
-# every module built here, the help file dovex_fit.m and make.m, and the
-# sources under src/ so that make can rebuild the module in that folder for
-# another host (MATLAB after an Octave build, for instance).
+# every module built here, the help files (with the version stamped in) and
+# make.m, the user-level functions of toolbox/ (with their private helpers),
+# the digits demo and the bundled data it reads, and the sources under src/
+# so that make can rebuild the modules in that folder for another host
+# (MATLAB after an Octave build, for instance).
 set(DOVEX_INSTALL_DIR "dovex" CACHE STRING
-  "Folder, under the install prefix, for the modules, dovex_fit.m and make.m")
+  "Folder, under the install prefix, for the modules, the toolbox functions and make.m")
 
-foreach(_module IN ITEMS dovex_fit_octave dovex_fit_mexa64)
+foreach(_module IN ITEMS dovex_fit_octave dovex_fit_mexa64 dovex_seed_octave dovex_seed_mexa64)
   if(TARGET ${_module})
     install(TARGETS ${_module} LIBRARY DESTINATION ${DOVEX_INSTALL_DIR})
   endif()
 endforeach()
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.m ${CMAKE_CURRENT_LIST_DIR}/make.m
+install(FILES ${DOVEX_HELP_FILES} ${CMAKE_CURRENT_LIST_DIR}/make.m
   DESTINATION ${DOVEX_INSTALL_DIR})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.cpp DESTINATION ${DOVEX_INSTALL_DIR}/src/mex)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/toolbox/ DESTINATION ${DOVEX_INSTALL_DIR}
+  FILES_MATCHING PATTERN "*.m")
+install(FILES ${PROJECT_SOURCE_DIR}/demo/demo_digits.m DESTINATION ${DOVEX_INSTALL_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/digits.csv ${PROJECT_SOURCE_DIR}/data/iris.csv
+  ${PROJECT_SOURCE_DIR}/data/README.md
+  DESTINATION ${DOVEX_INSTALL_DIR}/data)
+file(GLOB _gateways CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
+install(FILES ${_gateways} DESTINATION ${DOVEX_INSTALL_DIR}/src/mex)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/core/ DESTINATION ${DOVEX_INSTALL_DIR}/src/core
   FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.flags")

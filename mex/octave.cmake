@@ -22,26 +22,29 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
       list(APPEND DOVEX_OCTAVE_INCLUDE_DIRS "${CMAKE_MATCH_1}")
     endif()
   endforeach()
-  message(STATUS "Octave module: building dovex_fit.mex with ${DOVEX_MKOCTFILE}")
+  message(STATUS "Octave modules: building dovex_fit.mex and dovex_seed.mex with ${DOVEX_MKOCTFILE}")
 
   # Octave's MEX headers, for every module built for Octave here. They come
   # first so that mex.h is Octave's own.
   add_library(octave_mex_headers INTERFACE)
   target_include_directories(octave_mex_headers SYSTEM BEFORE INTERFACE ${DOVEX_OCTAVE_INCLUDE_DIRS})
 
-  add_library(dovex_fit_octave MODULE ${CMAKE_CURRENT_LIST_DIR}/dovex_fit.cpp)
-  target_link_libraries(dovex_fit_octave PRIVATE octave_mex_headers dovex_core)
-  set_target_properties(dovex_fit_octave PROPERTIES
-    OUTPUT_NAME dovex_fit
-    PREFIX ""
-    SUFFIX ".mex"
-    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    CXX_VISIBILITY_PRESET hidden
-    VISIBILITY_INLINES_HIDDEN ON)
-
-  # The help file beside the module, so the build folder works on the path
-  # just as the installed folder does.
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/dovex_fit.m ${CMAKE_CURRENT_BINARY_DIR}/dovex_fit.m COPYONLY)
+  # NAME.mex from the gateway NAME.cpp; its help file NAME.m is put beside
+  # it with the others (mex/CMakeLists.txt). Libraries given after the name
+  # (the core) are linked in.
+  function(dovex_add_octave_mex name)
+    add_library(${name}_octave MODULE ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)
+    target_link_libraries(${name}_octave PRIVATE octave_mex_headers ${ARGN})
+    set_target_properties(${name}_octave PROPERTIES
+      OUTPUT_NAME ${name}
+      PREFIX ""
+      SUFFIX ".mex"
+      LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+      CXX_VISIBILITY_PRESET hidden
+      VISIBILITY_INLINES_HIDDEN ON)
+  endfunction()
+  dovex_add_octave_mex(dovex_fit dovex_core)
+  dovex_add_octave_mex(dovex_seed)
 elseif(DOVEX_OCTAVE)
   message(STATUS "Octave module: mkoctfile not found, dovex_fit.mex is not built")
 endif()

@@ -54,6 +54,16 @@
 %! assert (numel (strfind (out, "sweep :")), 3);
 %! assert (c_rand (1), draws(end));
 
+%!test  # max_sweeps below 1 draws nothing from rand()
+%! [X, Y] = dovex_data ("iris");
+%! for m = [0.5 0 -3 NaN]
+%!   c_rand ("seed", 11);
+%!   evalc ("W = fit_from_zero (X, Y, 0.5, 0.1, 1e-4, m);");
+%!   next = c_rand (1);
+%!   c_rand ("seed", 11);
+%!   assert (next, c_rand (1));
+%! endfor
+
 %!test  # the stand-in MATLAB host computes the very same W
 %! mexrun = getenv ("DOVEX_MEXRUN");
 %! module = getenv ("DOVEX_MEXA64");

@@ -1,7 +1,7 @@
 ## What a user gets besides the module: the help text, the message when the
-## module is missing, make.m building it inside Octave, and the installed
-## folder. Each make builds a second dovex_fit.mex, which must compute the
-## same bits as the one CMake built.
+## module is missing, make.m building it inside Octave (and failing loudly),
+## and the installed folder. Each make builds a second dovex_fit.mex, which
+## must compute the same bits as the one CMake built.
 
 ## W of a short iris fit from srand(seed), with whichever dovex_fit is first
 ## on the path.
@@ -36,6 +36,8 @@
 %! assert (! isempty (strfind (text, "W = DOVEX_FIT(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)")));
 %! assert (! isempty (strfind (text, "XW = zeros(ns,nc);  E = ones(ns,nc);  Z = nc*ones(ns,1);")));
 %! assert (! isempty (strfind (text, "See also")));
+%! ## the project's version, stamped into the build's copy of the help
+%! assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
 
 %!test  # the module exports mexFunction and nothing else
 %! [status, out] = system (sprintf ('nm -D --defined-only "%s"', which ("dovex_fit")));
@@ -63,6 +65,27 @@
 %!   rmdir (folder, "s");
 %! end_unwind_protect
 
+%!test  # without its module, dovex_seed says how to build it
+%! folder = tempname ();
+%! mkdir (folder);
+%! unwind_protect
+%!   copy_into (fullfile (getenv ("DOVEX_SOURCE_DIR"), "mex", "dovex_seed.m"), folder);
+%!   addpath (folder);
+%!   clear ("dovex_seed");
+%!   try
+%!     dovex_seed (1);
+%!     error ("dovex_seed ran although only its help file is there");
+%!   catch err
+%!     assert (err.identifier, "dovex_seed:notCompiled");
+%!     assert (! isempty (strfind (err.message, ["run make in " folder])));
+%!   end_try_catch
+%! unwind_protect_cleanup
+%!   rmpath (folder);
+%!   clear ("dovex_seed");
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (folder, "s");
+%! end_unwind_protect
+
 %!test  # make builds the module in a copy of the project's layout
 %! W_cmake = iris_fit (8);
 %! root = tempname ();
@@ -75,10 +98,12 @@
 %!   use_folder (folder);
 %!   evalc ("make");
 %!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
+%!   assert (which ("dovex_seed"), fullfile (folder, "dovex_seed.mex"));
 %!   W_make = iris_fit (8);
 %!   assert (typecast (W_make(:), "uint64"), typecast (W_cmake(:), "uint64"));
 %! unwind_protect_cleanup
 %!   leave_folder (fullfile (root, "mex"));
+%!   clear ("dovex_seed");
 %!   confirm_recursive_rmdir (false, "local");
 %!   rmdir (root, "s");
 %! end_unwind_protect
@@ -86,15 +111,27 @@
 %!test  # the installed folder works on the path and rebuilds itself with make
 %! W_cmake = iris_fit (8);
 %! folder = getenv ("DOVEX_INSTALLED");
-%! for f = {"dovex_fit.mex", "dovex_fit.m", "make.m", "src/mex/dovex_fit.cpp", "src/core/dovex.h"}
+%! for f = {"dovex_fit.mex", "dovex_fit.m", "make.m", "src/mex/dovex_fit.cpp", "src/core/dovex.h", ...
+%!          "dovex_seed.mex", "dovex_seed.m", "src/mex/dovex_seed.cpp", "dovex_train.m", ...
+%!          "dovex_predict.m", "private/check_data.m", "demo_digits.m", "data/digits.csv"}
 %!   assert (isfile (fullfile (folder, f{1})), "%s not installed", f{1});
 %! endfor
 %! use_folder (folder);
 %! unwind_protect
 %!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
-%!   assert (! isempty (strfind (evalc ("help dovex_fit"), "See also")));
+%!   text = evalc ("help dovex_fit");
+%!   assert (! isempty (strfind (text, "See also")));
+%!   assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
 %!   W_installed = iris_fit (8);
 %!   assert (typecast (W_installed(:), "uint64"), typecast (W_cmake(:), "uint64"));
+%!   ## the toolbox from there, its private helpers and parallel workers included
+%!   assert (which ("dovex_train"), fullfile (folder, "dovex_train.m"));
+%!   [X, ~, label] = dovex_data ("iris");
+%!   m = dovex_train (X, label, "Seed", 8, "Display", "off");
+%!   assert (mean (dovex_predict (m, X) == label) > 0.9);
+%!   p = dovex_path (X, label, "Lambda1", [5 1], "Parallel", true);
+%!   assert (p.engine, "parcellfun");
+%!   assert (p.nnz(1) < p.nnz(2));
 %!   ## make finds the sources under src/ and replaces the installed module
 %!   delete (fullfile (folder, "dovex_fit.mex"));
 %!   leave_folder (folder);
@@ -107,7 +144,36 @@
 %!   leave_folder (folder);
 %! end_unwind_protect
 
-%!error <cannot find mex/dovex_fit.cpp and core/>
+%!test  # make stops with the compiler's messages when the build fails
+%! root = tempname ();
+%! mkdir (root);
+%! unwind_protect
+%!   src = getenv ("DOVEX_SOURCE_DIR");
+%!   copy_into (fullfile (src, "mex"), fullfile (root, "mex"));
+%!   copy_into (fullfile (src, "core"), fullfile (root, "core"));
+%!   core = fullfile (root, "core", "dovex_approx.cpp");
+%!   fid = fopen (core, "a");
+%!   fputs (fid, "\nnot_a_declaration_of_cxx;\n");
+%!   fclose (fid);
+%!   folder = fullfile (root, "mex");
+%!   use_folder (folder);
+%!   try
+%!     evalc ("make");
+%!     error ("make returned although the core does not compile");
+%!   catch err
+%!     assert (err.identifier, "dovex_fit:make:failed");
+%!     ## the compiler's own report, naming the file and what it could not read
+%!     assert (! isempty (regexp (err.message, 'dovex_approx\.cpp:\d+:\d+: error:')), err.message);
+%!     assert (! isempty (strfind (err.message, "not_a_declaration_of_cxx")), err.message);
+%!   end_try_catch
+%!   assert (! isfile (fullfile (folder, "dovex_fit.mex")));
+%! unwind_protect_cleanup
+%!   leave_folder (fullfile (root, "mex"));
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (root, "s");
+%! end_unwind_protect
+
+%!error <cannot find mex/dovex_fit.cpp, mex/dovex_seed.cpp and core/>
 %! folder = tempname ();
 %! mkdir (folder);
 %! unwind_protect

@@ -1,6 +1,7 @@
-// wine_calls: the Windows half of the wine tests. A 32-bit program that
-// loads dovex_fit.mexw32 through the stand-in host (libmx.dll, libmex.dll)
-// and makes the calls named on its command line, so that one start of wine
+// wine_calls: the Windows half of the wine tests. A Windows program, built
+// for each architecture, that loads the module (dovex_fit.mexw64 or
+// dovex_fit.mexw32) through the stand-in host (libmx.dll, libmex.dll) and
+// makes the calls named on its command line, so that one start of wine
 // serves the whole suite. It prints a block per call for the Linux side to
 // read and judge; it checks nothing itself.
 //
@@ -8,6 +9,9 @@
 //     draws:SEED:N   srand(SEED), then N values of rand()
 //     call:FILE      srand(SEED) and the call described in FILE, then the
 //                    next rand() value
+//     seeder:PATH    loads PATH, a module called as NAME(s) to seed rand()
+//     seeded:S:FILE  the seeder called with S instead of srand(SEED), then
+//                    the call in FILE, as call: does
 //
 // FILE, written by the test: int32 seed, nlhs, nrhs, then per input int32
 // rows, cols and rows*cols doubles, all little-endian.
@@ -16,6 +20,8 @@
 // escape backslash and newline; doubles are printed as their 64-bit
 // patterns in hex, so nothing is lost to formatting.
 #include "loader.h"
+
+#include <xmmintrin.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -56,6 +62,13 @@ unsigned x87_control_word()
     return cw;
 }
 
+// The SSE control and status register, where the module's arithmetic takes
+// its rounding mode; without the sticky exception flags a fit may raise.
+unsigned sse_control()
+{
+    return _mm_getcsr() & ~0x3fu;
+}
+
 bool read_i32(FILE *f, std::int32_t &v)
 {
     return std::fread(&v, sizeof v, 1, f) == 1;
@@ -76,10 +89,22 @@ void draws(const char *arg)
     std::printf("\nrand_max %d\nend\n", RAND_MAX);
 }
 
-void call(const mex_module *m, const char *arg)
+// A call: or seeded: argument; seeded: calls need the seeder loaded.
+void call(const mex_module *m, const char *arg, const mex_module *seeder)
 {
     std::printf("case %s\n", arg);
-    FILE *f = std::fopen(arg + 5, "rb");
+    const bool seeded = std::strncmp(arg, "seeded:", 7) == 0;
+    double s = 0;
+    const char *path = arg + 5;
+    if (seeded) {
+        const char *colon = std::strchr(arg + 7, ':');
+        if (!seeder || std::sscanf(arg + 7, "%lf", &s) != 1 || !colon) {
+            std::printf("error no seeder or bad arguments\nend\n");
+            return;
+        }
+        path = colon + 1;
+    }
+    FILE *f = std::fopen(path, "rb");
     std::int32_t seed = 0, nlhs = 0, nrhs = 0;
     if (!f || !read_i32(f, seed) || !read_i32(f, nlhs) || !read_i32(f, nrhs) || nlhs < 0 ||
         nrhs < 0 || nrhs > 16) {
@@ -106,10 +131,20 @@ void call(const mex_module *m, const char *arg)
 
     std::vector<mxArray *> out(nlhs > 1 ? nlhs : 1);
     standin_outcome o;
-    std::srand(static_cast<unsigned>(seed));
+    if (seeded) {
+        mxArray *sa = mex_matrix(1, 1, &s);
+        standin_outcome so;
+        mxArray *none[1] = {nullptr}; // a host always has room for one output
+        mex_call(seeder, 0, none, 1, const_cast<const mxArray **>(&sa), &so);
+        std::printf("seed_failed %d\nseed_message %s\n", so.failed, escaped(so.message).c_str());
+        mxDestroyArray(sa);
+    } else {
+        std::srand(static_cast<unsigned>(seed));
+    }
     mex_call(m, nlhs, out.data(), nrhs, const_cast<const mxArray **>(in.data()), &o);
     const int next_draw = std::rand();
     const unsigned cw = x87_control_word();
+    const unsigned csr = sse_control();
 
     std::printf("failed %d\nid %s\nmessage %s\n", o.failed, escaped(o.id).c_str(),
                 escaped(o.message).c_str());
@@ -117,7 +152,7 @@ void call(const mex_module *m, const char *arg)
     std::printf("evals %zu\n", standin_eval_count());
     std::printf("left_blocks %zu\nbad_frees %zu\narrays_left %zu\n", o.left_blocks, o.bad_frees,
                 o.arrays_left);
-    std::printf("next_draw %d\nx87_cw %04x\n", next_draw, cw);
+    std::printf("next_draw %d\nx87_cw %04x\nmxcsr %04x\n", next_draw, cw, csr);
     for (std::size_t i = 0; i < out.size(); i++) {
         if (!out[i])
             continue;
@@ -147,15 +182,25 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "wine_calls: %s\n", err);
         return 1;
     }
+    mex_module *seeder = nullptr;
     for (int i = 2; i < argc; i++) {
-        if (std::strncmp(argv[i], "draws:", 6) == 0)
+        if (std::strncmp(argv[i], "draws:", 6) == 0) {
             draws(argv[i]);
-        else if (std::strncmp(argv[i], "call:", 5) == 0)
-            call(m, argv[i]);
-        else
+        } else if (std::strncmp(argv[i], "call:", 5) == 0 ||
+                   std::strncmp(argv[i], "seeded:", 7) == 0) {
+            call(m, argv[i], seeder);
+        } else if (std::strncmp(argv[i], "seeder:", 7) == 0) {
+            mex_close(seeder);
+            seeder = mex_open(argv[i] + 7, err, sizeof err);
+            std::printf("case %s\n", argv[i]);
+            if (!seeder)
+                std::printf("error %s\n", escaped(err).c_str());
+            std::printf("end\n");
+        } else
             std::printf("case %s\nerror unknown call\nend\n", argv[i]);
         std::fflush(stdout);
     }
+    mex_close(seeder);
     mex_close(m);
     return 0;
 }

@@ -1,12 +1,13 @@
-// The Windows module dovex_fit.mexw32 run for real: wine_calls.exe loads it
-// through the stand-in libmx.dll and libmex.dll under wine and makes every
-// call below in one process (wine takes seconds to start), then these tests
-// judge what it printed against the Linux module dovex_fit.mexa64, called
-// in this process through the Linux stand-in host.
+// A Windows module, dovex_fit.mexw64 or dovex_fit.mexw32 (this program is
+// built once for each), run for real: wine_calls.exe loads it through the
+// stand-in libmx.dll and libmex.dll under wine and makes every call below in
+// one process (wine takes seconds to start), then these tests judge what it
+// printed against the Linux module dovex_fit.mexa64, called in this process
+// through the Linux stand-in host.
 //
-// The two builds share all arithmetic but exp, which each takes from its
-// own runtime, and draw from their runtimes' rand(): msvcrt's on Windows,
-// whose RAND_MAX is 32767. The first sweep visits every pair whatever the
+// The builds share all arithmetic but exp, which each takes from its own
+// runtime, and draw from their runtimes' rand(): msvcrt's on Windows, whose
+// RAND_MAX is 32767. The first sweep visits every pair whatever the
 // draws, so there the builds agree but for exp's last bits; later sweeps
 // follow msvcrt's generator, which the tests predict from its published
 // recurrence by feeding the same sequence to the Linux module.
@@ -111,7 +112,7 @@ struct matrix {
     std::vector<double> v;
 };
 
-struct call_spec {
+struct call_args {
     std::uint32_t seed;
     std::int32_t nlhs;
     std::vector<matrix> in;
@@ -124,6 +125,9 @@ struct outcome {
     std::size_t evals = 0, left_blocks = 0, bad_frees = 0, arrays_left = 0;
     int next_draw = -1;  // rand() right after the call
     unsigned x87_cw = 0; // Windows only
+    unsigned mxcsr = 0;  // Windows only, without the exception flags
+    bool seed_failed = false; // the seeding module's call, before a seeded call
+    std::string seed_message;
     std::vector<matrix> outputs;
 };
 
@@ -139,7 +143,7 @@ const double fit_lambda1 = 2.0, fit_lambda2 = 0.5, fit_tol = 1e-9;
 const int fit_sweeps = 6;
 const unsigned fit_seed = 20240;
 
-call_spec digits_fit(double max_sweeps)
+call_args digits_fit(double max_sweeps)
 {
     dataset d = load_dataset("digits");
     for (double &x : d.X)
@@ -158,16 +162,16 @@ call_spec digits_fit(double max_sweeps)
              scalar(max_sweeps)}};
 }
 
-call_spec counts(std::int32_t nlhs, std::size_t nrhs)
+call_args counts(std::int32_t nlhs, std::size_t nrhs)
 {
     return {5, nlhs, std::vector<matrix>(nrhs, scalar(0.0))};
 }
 
 // Nine inputs, Y one row short of X: refused by the gateway's checks with a
 // formatted message, which crosses the DLL boundary through varargs.
-call_spec short_y()
+call_args short_y()
 {
-    call_spec c{5, 1, {}};
+    call_args c{5, 1, {}};
     c.in = {{3, 2, std::vector<double>(6, 1.0)},
             {2, 2, std::vector<double>(4, 0.0)},
             {3, 2, std::vector<double>(6, 0.0)},
@@ -180,9 +184,9 @@ call_spec short_y()
     return c;
 }
 
-const std::map<std::string, call_spec> &calls()
+const std::map<std::string, call_args> &calls()
 {
-    static const std::map<std::string, call_spec> c = {
+    static const std::map<std::string, call_args> c = {
         {"no_inputs", counts(1, 0)},    {"eight_inputs", counts(1, 8)},
         {"ten_inputs", counts(1, 10)},  {"no_output", counts(0, 9)},
         {"two_outputs", counts(2, 9)},  {"short_y", short_y()},
@@ -196,7 +200,7 @@ const int draw_count = 12;
 
 // The same call through the Linux module, with rand() as set up by the
 // caller.
-outcome call_linux(const call_spec &c)
+outcome call_linux(const call_args &c)
 {
     static mex_module *module = [] {
         char err[512] = "";
@@ -253,7 +257,7 @@ std::string quoted(const std::string &s)
     return q + "'";
 }
 
-void write_call(const fs::path &file, const call_spec &c)
+void write_call(const fs::path &file, const call_args &c)
 {
     std::ofstream f(file, std::ios::binary);
     auto put = [&f](const void *p, std::size_t n) { f.write(static_cast<const char *>(p), n); };
@@ -319,9 +323,10 @@ void parse(const std::string &text, wine_results &w)
         const std::string val = sp == std::string::npos ? "" : line.substr(sp + 1);
         std::istringstream v(val);
         if (key == "case") {
-            // A call is known by its file name: "call:Z:\...\NAME.bin" is NAME.
+            // A call is known by its file name: "call:Z:\...\NAME.bin" and
+            // "seeded:S:Z:\...\NAME.bin" are NAME.
             name = val;
-            if (name.rfind("call:", 0) == 0)
+            if (name.rfind("call:", 0) == 0 || name.rfind("seeded:", 0) == 0)
                 name = fs::path(name.substr(name.find_last_of('\\') + 1)).stem().string();
             o = outcome{};
         } else if (key == "values") {
@@ -349,6 +354,12 @@ void parse(const std::string &text, wine_results &w)
             v >> o.next_draw;
         } else if (key == "x87_cw") {
             v >> std::hex >> o.x87_cw;
+        } else if (key == "mxcsr") {
+            v >> std::hex >> o.mxcsr;
+        } else if (key == "seed_failed") {
+            o.seed_failed = val == "1";
+        } else if (key == "seed_message") {
+            o.seed_message = unescaped(val);
         } else if (key == "output") {
             std::size_t slot;
             matrix m{0, 0, {}};
@@ -358,25 +369,27 @@ void parse(const std::string &text, wine_results &w)
             o.outputs.push_back(m);
         } else if (key == "error") {
             w.error += name + ": " + val + "\n";
-        } else if (key == "end" && name.rfind("draws:", 0) != 0) {
+        } else if (key == "end" && name.rfind("draws:", 0) != 0 &&
+                   name.rfind("seeder:", 0) != 0) {
             w.calls[name] = o;
         }
     }
 }
 
-// Runs wine_calls once with every call, in a wine prefix of its own in a
-// temporary folder that is removed afterwards.
-wine_results run_wine_once()
+// Runs wine_calls once with every call, through the wine runner the other
+// wine tests use (a prefix of its own, a time limit, a fresh try when wine
+// itself fails), in a temporary folder that is removed afterwards.
+wine_results run_wine()
 {
     wine_results w;
-    char tmpl[] = "/tmp/dovex-wine-XXXXXX";
+    char tmpl[] = "/tmp/dovex-wine-calls-XXXXXX";
     const char *made = mkdtemp(tmpl);
     if (!made) {
         w.error = "cannot make a temporary folder";
         return w;
     }
     const fs::path dir = made;
-    std::string args = quoted(windows_path(DOVEX_MODULE_WIN32));
+    std::string args = quoted(windows_path(DOVEX_MODULE_WINDOWS));
     for (unsigned seed : draw_seeds)
         args += " draws:" + std::to_string(seed) + ":" + std::to_string(draw_count);
     for (const auto &[name, c] : calls()) {
@@ -384,43 +397,27 @@ wine_results run_wine_once()
         write_call(file, c);
         args += " " + quoted("call:" + windows_path(file));
     }
+#ifdef DOVEX_SEED_MODULE_WINDOWS
+    // The sweeps call twice more, each after dovex_seed(fit_seed) in place
+    // of wine_calls' own srand(fit_seed).
+    args += " " + quoted("seeder:" + windows_path(DOVEX_SEED_MODULE_WINDOWS));
+    for (const char *name : {"seeded_first", "seeded_again"}) {
+        const fs::path file = dir / (std::string(name) + ".bin");
+        write_call(file, calls().at("sweeps"));
+        args += " " + quoted("seeded:" + std::to_string(fit_seed) + ":" + windows_path(file));
+    }
+#endif
 
-    // Headless and quiet: no Mono or Gecko installer, no menu entries, and
-    // no debugger left waiting on a helper process that crashes.
-    const std::string env = "WINEPREFIX=" + quoted((dir / "prefix").string()) +
-                            " WINEARCH=win32 WINEDEBUG=-all"
-                            " WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='";
-    const std::string run = env + " timeout -k 10 180 " + quoted(WINE) + " " + quoted(WINE_CALLS) +
+    const std::string run = "bash " + quoted(WINE_RUN) + " " WINE_ARCH " " + quoted(WINE_CALLS) +
                             " " + args + " >" + quoted((dir / "out.txt").string()) + " 2>" +
                             quoted((dir / "err.txt").string());
     const int status = std::system(run.c_str());
-    // End whatever wine left running for the prefix; its status says nothing.
-    [[maybe_unused]] const int stopped =
-        std::system((env + " " + quoted(WINESERVER) + " -k >/dev/null 2>&1").c_str());
-
     parse(read_file(dir / "out.txt"), w);
     if (status != 0)
         w.error += "wine_calls under wine exited with status " + std::to_string(status) +
                    "; its error output:\n" + read_file(dir / "err.txt");
     std::error_code ignored;
     fs::remove_all(dir, ignored);
-    return w;
-}
-
-// Wine itself, above all under qemu-user, now and then loses its server
-// while a prefix is set up and then never exits. That says nothing about the
-// module, so such a run is tried again in a fresh prefix; a fault of the
-// module's fails every try the same way.
-wine_results run_wine()
-{
-    wine_results w;
-    for (int attempt = 1; attempt <= 3; attempt++) {
-        w = run_wine_once();
-        if (w.error.find("wine_calls under wine exited") == std::string::npos)
-            break;
-        std::fprintf(stderr, "wine run %d failed, %s\n", attempt,
-                     attempt < 3 ? "trying again" : "giving up");
-    }
     return w;
 }
 
@@ -578,7 +575,7 @@ TEST(WineFit, FirstSweepMatchesTheLinuxBuild)
 {
     const outcome *o = on_windows("first_sweep");
     ASSERT_NE(o, nullptr);
-    const call_spec &c = calls().at("first_sweep");
+    const call_args &c = calls().at("first_sweep");
     seed_glibc(c.seed);
     const outcome lin = call_linux(c);
     ASSERT_FALSE(lin.failed) << lin.message;
@@ -590,7 +587,10 @@ TEST(WineFit, FirstSweepMatchesTheLinuxBuild)
     ASSERT_GT(zeros(Wl.v), 0u) << "the fit must leave zero weights for the draws to matter";
     ASSERT_LT(zeros(Wl.v), Wl.v.size());
 
-    EXPECT_EQ(o->x87_cw, 0x027fu) << "the loader runs the module at 53-bit x87 precision";
+    EXPECT_EQ(o->mxcsr, 0x1f80u) << "SSE arithmetic rounds to nearest, exceptions masked";
+    if (std::string(WINE_ARCH) == "win32") {
+        EXPECT_EQ(o->x87_cw, 0x027fu) << "the loader runs the module at 53-bit x87 precision";
+    }
     EXPECT_EQ(apart(W.v, Wl.v, rounding_allowance), std::vector<std::size_t>());
     EXPECT_EQ(o->out, lin.out);
     EXPECT_EQ(o->out, "sweep : 1, diff : 1.0000\n");
@@ -602,7 +602,7 @@ TEST(WineFit, FirstSweepMatchesTheLinuxBuild)
     EXPECT_EQ(o->next_draw, msvcrt_draws(c.seed, pairs + 1).back());
 
     const w_diff d = compare(W.v, Wl.v);
-    std::printf("first sweep, Windows against Linux: %zu of %zu weights (%zu zero on Linux) "
+    std::printf(WINE_ARCH " first sweep, Windows against Linux: %zu of %zu weights (%zu zero on Linux) "
                 "differ in their bits; largest difference %.3g of the largest weight, %.3g of "
                 "the weight itself\n",
                 d.differ, W.v.size(), zeros(Wl.v), d.max_rel, d.max_own);
@@ -616,7 +616,7 @@ TEST(WineFit, LaterSweepsFollowMsvcrtsDraws)
     ASSERT_NE(o, nullptr);
     ASSERT_FALSE(o->failed) << o->message;
     ASSERT_EQ(o->outputs.size(), 1u);
-    const call_spec &c = calls().at("sweeps");
+    const call_args &c = calls().at("sweeps");
     const matrix &W = o->outputs[0];
     const int pairs = W.rows * W.cols;
 
@@ -645,10 +645,36 @@ TEST(WineFit, LaterSweepsFollowMsvcrtsDraws)
     EXPECT_EQ(apart(W.v, Wl, rounding_allowance), predicted);
 
     const w_diff dp = compare(W.v, Wp);
-    std::printf("%d sweeps: Windows against the msvcrt prediction: %zu of %zu weights differ in "
+    std::printf(WINE_ARCH " %d sweeps: Windows against the msvcrt prediction: %zu of %zu weights differ in "
                 "their bits, largest difference %.3g of the largest weight; against the Linux "
                 "build on glibc's draws: %zu weights apart\n",
                 fit_sweeps, dp.differ, W.v.size(), dp.max_rel, predicted.size());
     RecordProperty("sweeps_weights_apart_from_linux", static_cast<int>(predicted.size()));
     RecordProperty("sweeps_max_relative_difference_from_prediction", std::to_string(dp.max_rel));
 }
+
+#ifdef DOVEX_SEED_MODULE_WINDOWS
+TEST(WineSeed, SeededFitsGiveTheSameBitsTwice)
+{
+    // dovex_seed(s) seeds the C runtime the fit draws from: the fit after it
+    // is the fit after srand(s), bit for bit, however many draws came
+    // before.
+    const outcome *first = on_windows("seeded_first"), *again = on_windows("seeded_again");
+    const outcome *plain = on_windows("sweeps");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(again, nullptr);
+    ASSERT_NE(plain, nullptr);
+    for (const outcome *o : {first, again}) {
+        EXPECT_FALSE(o->seed_failed) << o->seed_message;
+        ASSERT_FALSE(o->failed) << o->message;
+        ASSERT_EQ(o->outputs.size(), 1u);
+        ASSERT_EQ(o->outputs[0].v.size(), plain->outputs.at(0).v.size());
+        EXPECT_EQ(std::memcmp(o->outputs[0].v.data(), plain->outputs.at(0).v.data(),
+                              o->outputs[0].v.size() * sizeof(double)),
+                  0)
+            << "W differs from the fit after srand(" << fit_seed << ")";
+        EXPECT_EQ(o->out, plain->out);
+        EXPECT_EQ(o->next_draw, plain->next_draw);
+    }
+}
+#endif

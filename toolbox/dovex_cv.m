@@ -1,0 +1,277 @@
+%DOVEX_CV  Choose the L1 penalty by stratified cross-validation.
+%   cv = DOVEX_CV(X, labels) splits the samples into 5 stratified folds and,
+%   for each fold and each lambda1 of dovex_path's grid, fits the other
+%   folds and scores the held-out one: its mean log-loss and its accuracy.
+%   It then picks the penalty and refits all samples at it.
+%   cv = DOVEX_CV(X, labels, Name, Value, ...) sets options.
+%
+%   X and labels are those of dovex_train; every class needs at least two
+%   samples, so that each fold's fit sees every class.
+%
+%   Options (names in any case): all of dovex_path's ('Lambda1',
+%   'Lambda2Ratio', 'Lambda2', 'Tol', 'MaxSweeps', 'Bias', 'Standardize',
+%   'Offset', 'Seed', 'Parallel', 'Workers', 'Display'), and
+%     'Folds'    the number of folds, 2 or more; default 5
+%     'Select'   the penalty of the refit: 'min' (default), the lowest mean
+%                loss, or '1se', the largest lambda1 whose mean loss is
+%                within one standard error of the lowest
+%   The grid comes from the whole data (its lambda1_max). 'Seed' (default
+%   0) fixes both the folds, drawn from a generator of dovex_cv's own (not
+%   MATLAB's or Octave's, which are left alone), and the fits: each fold's
+%   fit k, and the refit at penalty k, run after dovex_seed(Seed + k - 1).
+%   The results are therefore the same bits serial or parallel, in any
+%   session; the refit is dovex_path's fit k on all samples.
+%
+%   cv is a struct; for n penalties and F folds:
+%     lambda1, lambda2         1-by-n, the grid
+%     loss, accuracy, nnz      F-by-n, per fold and penalty: the held-out
+%                              mean log-loss, -mean(log P(true class)),
+%                              which is half the deviance per sample; the
+%                              held-out accuracy; the non-zero weights
+%     loss_mean, loss_se       1-by-n, over the folds: the mean and its
+%     accuracy_mean,           standard error, std/sqrt(F)
+%     accuracy_se, nnz_mean
+%     index_min, lambda1_min   the penalty of the lowest mean loss
+%     index_1se, lambda1_1se   the largest lambda1 within one standard
+%                              error of it
+%     select, model            which was refitted, and the refit: a
+%                              dovex_train model of all samples
+%     fold                     ns-by-1, each sample's fold
+%     fit_seconds              F-by-n, the time of each fold's fit
+%     seconds                  the time of the whole call
+%     engine, workers          what ran the fold fits ('serial',
+%                              'parcellfun' or 'parfor') and how many
+%                              processes; see dovex_path
+%
+%   Errors: dovex_cv:notDouble, dovex_cv:notFinite, dovex_cv:sizeMismatch,
+%   dovex_cv:badLabels, dovex_cv:oneClass, dovex_cv:badOption (also for a
+%   class with fewer than two samples, or more folds than samples),
+%   dovex_cv:offsetOverflow, dovex_cv:noParallel, all before any fit.
+%
+%   Example:
+%       D = dlmread('data/digits.csv', ',', 1, 0);
+%       cv = dovex_cv(D(:,1:end-1) / 16, D(:,end), 'Lambda1', logspace(1, -1, 5));
+%       [cv.lambda1_min, cv.lambda1_1se]
+%       dovex_plot_cv(cv);
+%       labels = dovex_predict(cv.model, D(1:5,1:end-1) / 16);
+%
+%   dovex version: unreleased sources
+%
+%   See also DOVEX_PATH, DOVEX_TRAIN, DOVEX_PLOT_CV, DOVEX_PREDICT.
+
+function cv = dovex_cv(X, labels, varargin)
+t0 = tic;
+if nargin < 2
+    error('dovex_cv:badOption', 'usage: cv = dovex_cv(X, labels, Name, Value, ...)');
+end
+[X, y, classes] = check_data('dovex_cv', X, labels);
+nc = max(y);
+[opts, train_args, lambda1, lambda2, d] = path_options('dovex_cv', X, y, nc, varargin, ...
+                                                       {'Folds', 'Select'});
+ns = numel(y);
+nfolds = opts.Folds;
+if nfolds > ns
+    error('dovex_cv:badOption', 'option ''Folds'' is %d, more than the %d samples.', ...
+          nfolds, ns);
+end
+counts = accumarray(y, 1, [nc 1]);
+if any(counts < 2)
+    error('dovex_cv:badOption', ...
+          ['every class needs at least 2 samples for cross-validation; ', ...
+           '%d classes have only one.'], nnz(counts < 2));
+end
+fold = stratified_folds(y, nfolds, opts.Seed);
+
+% One job per fold and penalty; the slowest (smallest penalties) first.
+n = numel(lambda1);
+[~, order] = sort(lambda1);
+jobs = cell(nfolds, n);
+for f = 1:nfolds
+    rows = find(fold ~= f);
+    offset = {};
+    if ~isempty(opts.Offset)
+        offset = {'Offset', opts.Offset(rows, :)};
+    end
+    for k = 1:n
+        jobs{f, k} = struct('rows', rows, 'args', {[train_args, offset, ...
+            {'Lambda1', lambda1(k), 'Lambda2', lambda2(k), 'Seed', opts.Seed + k - 1, ...
+             'Display', 'off'}]});
+    end
+end
+jobs = jobs(:, order);
+fit = @(job) dovex_job(X, y, job);
+[models, engine, workers] = run_jobs('dovex_cv', fit, jobs, opts.Parallel, opts.Workers);
+models(:, order) = models;
+
+[loss, accuracy, nnzs, fit_seconds] = deal(zeros(nfolds, n));
+for f = 1:nfolds
+    held = fold == f;
+    for k = 1:n
+        m = models{f, k};
+        [~, ~, scores] = dovex_predict(m, X(held, :));
+        if ~isempty(opts.Offset)
+            scores = scores + opts.Offset(held, :);
+        end
+        [~, logP] = log_softmax(scores);
+        truth = sub2ind(size(logP), (1:nnz(held))', y(held));
+        loss(f, k) = -mean(logP(truth));
+        [~, predicted] = max(logP, [], 2);
+        accuracy(f, k) = mean(predicted == y(held));
+        nnzs(f, k) = m.nnz;
+        fit_seconds(f, k) = m.fit_seconds;
+        if strcmp(opts.Display, 'final')
+            fprintf('fold %d of %d, fit %d of %d: %s\n', f, nfolds, k, n, fit_summary(m));
+        end
+    end
+end
+
+loss_mean = mean(loss, 1);
+loss_se = std(loss, 0, 1) / sqrt(nfolds);
+% Ties go to the larger penalty, the sparser model.
+best = find(loss_mean == min(loss_mean));
+[~, i] = max(lambda1(best));
+index_min = best(i);
+within = find(loss_mean <= loss_mean(index_min) + loss_se(index_min));
+[~, i] = max(lambda1(within));
+index_1se = within(i);
+if strcmp(opts.Select, 'min')
+    k = index_min;
+else
+    k = index_1se;
+end
+display = 'off';
+if strcmp(opts.Display, 'final')
+    display = 'final';
+end
+model = dovex_train(X, y, train_args{:}, 'Lambda1', lambda1(k), 'Lambda2', lambda2(k), ...
+                    'Seed', opts.Seed + k - 1, 'Offset', opts.Offset, 'Display', display);
+model.classes = classes;
+
+cv = struct('lambda1', lambda1, 'lambda2', lambda2, 'loss', loss, 'accuracy', accuracy, ...
+    'nnz', nnzs, 'loss_mean', loss_mean, 'loss_se', loss_se, ...
+    'accuracy_mean', mean(accuracy, 1), 'accuracy_se', std(accuracy, 0, 1) / sqrt(nfolds), ...
+    'nnz_mean', mean(nnzs, 1), 'index_min', index_min, 'lambda1_min', lambda1(index_min), ...
+    'index_1se', index_1se, 'lambda1_1se', lambda1(index_1se), 'select', opts.Select, ...
+    'model', model, 'fold', fold, 'fit_seconds', fit_seconds, 'seconds', [], ...
+    'engine', engine, 'workers', workers);
+cv.seconds = toc(t0);
+end
+
+%!function D = bundled (name)
+%!  here = fileparts (which ("dovex_cv"));
+%!  for d = {getenv("DOVEX_DATA_DIR"), fullfile(here, "data"), fullfile(here, "..", "data")}
+%!    file = fullfile (d{1}, [name ".csv"]);
+%!    if (! isempty (d{1}) && exist (file, "file"))
+%!      D = dlmread (file, ",", 1, 0);
+%!      return;
+%!    endif
+%!  endfor
+%!  error ("bundled data %s.csv not found", name);
+%!endfunction
+
+%!function bits = bits_of (W)
+%!  bits = typecast (W(:), "uint64");
+%!endfunction
+
+%!shared X, label
+%! D = bundled ("iris");
+%! [X, label] = deal (D(:,1:4), D(:,5));
+
+%!test  # on digits, serial and parallel cross-validation give the same bits
+%! if (! (exist ("parcellfun") || ! isempty (pkg ("list", "parallel"))))
+%!   return;
+%! endif
+%! D = bundled ("digits");
+%! args = {D(:,1:end-1) / 16, D(:,end), "Lambda1", [40 8 1.5], "MaxSweeps", 60, "Seed", 3};
+%! serial = dovex_cv (args{:}, "Parallel", false);
+%! parallel = dovex_cv (args{:}, "Parallel", true);
+%! assert ({serial.engine, parallel.engine}, {"serial", "parcellfun"});
+%! assert (parallel.workers, nproc ());
+%! assert (bits_of ([parallel.loss, parallel.accuracy, parallel.nnz]), ...
+%!         bits_of ([serial.loss, serial.accuracy, serial.nnz]));
+%! assert (bits_of (parallel.model.W), bits_of (serial.model.W));
+%! assert (parallel.fold, serial.fold);
+%! assert (parallel.accuracy_mean(end) > 0.9);
+%! [~, children] = system (sprintf ("ps -o pid= --ppid %d", getpid ()));
+%! assert (numel (strsplit (strtrim (children))), 1);   # the ps itself, no worker
+
+%!test  # the folds: stratified, balanced, fixed by the seed alone
+%! state = rand ("state");
+%! cv = dovex_cv (X, label, "Lambda1", [30 3], "Folds", 4, "Seed", 8, "Parallel", false);
+%! assert (rand ("state"), state);          # Octave's generator is left alone
+%! assert (size (cv.fold), [150 1]);
+%! sizes = accumarray (cv.fold, 1)';
+%! assert (max (sizes) - min (sizes) <= 1);
+%! for c = 0:2
+%!   per_fold = accumarray (cv.fold(label == c), 1, [4 1]);
+%!   assert (max (per_fold) - min (per_fold) <= 1);
+%! endfor
+%! again = dovex_cv (X, label, "Lambda1", [30 3], "Folds", 4, "Seed", 8, "Parallel", false);
+%! assert (again.fold, cv.fold);
+%! assert (bits_of (again.loss), bits_of (cv.loss));
+%! other = dovex_cv (X, label, "Lambda1", [30 3], "Folds", 4, "Seed", 9, "Parallel", false);
+%! assert (! isequal (other.fold, cv.fold));
+
+%!test  # each fold's score is that of a fit of the other folds, from its seed
+%! cv = dovex_cv (X, label, "Lambda1", [20 2 0.5], "Folds", 3, "Seed", 4, "Parallel", false);
+%! for f = 1:3
+%!   train = cv.fold != f;
+%!   m = dovex_train (X(train,:), label(train), "Lambda1", 2, "Lambda2", 0.2, "Seed", 5, "Display", "off");
+%!   [predicted, P] = dovex_predict (m, X(! train,:));
+%!   truth = sub2ind (size (P), (1:rows (P))', label(! train) + 1);
+%!   assert (cv.loss(f,2), -mean (log (P(truth))), 1e-12);
+%!   assert (cv.accuracy(f,2), mean (predicted == label(! train)));
+%!   assert (cv.nnz(f,2), m.nnz);
+%! endfor
+%! assert (cv.loss_mean, mean (cv.loss));
+%! assert (cv.loss_se, std (cv.loss) / sqrt (3));
+%! assert (cv.accuracy_se, std (cv.accuracy) / sqrt (3));
+%! assert (cv.nnz_mean, mean (cv.nnz));
+
+%!function k = selected_index (select, cv)
+%!  if (strcmp (select, "min"))
+%!    k = cv.index_min;
+%!  else
+%!    k = cv.index_1se;
+%!  endif
+%!endfunction
+
+%!test  # the two choices, and the refit on all samples at the one selected
+%! grid = [40 10 3 1 0.3];
+%! for select = {"min", "1se"}
+%!   cv = dovex_cv (X, label, "Lambda1", grid, "Select", select{1}, "Folds", 3, "Parallel", false);
+%!   assert (cv.loss_mean(cv.index_min), min (cv.loss_mean));
+%!   assert (cv.lambda1_min, grid(cv.index_min));
+%!   within = cv.loss_mean <= cv.loss_mean(cv.index_min) + cv.loss_se(cv.index_min);
+%!   assert (cv.lambda1_1se, max (grid(within)));
+%!   assert (cv.lambda1_1se >= cv.lambda1_min);
+%!   k = selected_index (select{1}, cv);
+%!   p = dovex_path (X, label, "Lambda1", grid, "Parallel", false);
+%!   assert (bits_of (cv.model.W), bits_of (p.W(:,:,k)));
+%!   assert (cv.model.classes, [0; 1; 2]);
+%!   assert (cv.select, select{1});
+%! endfor
+
+%!test  # an offset is added to the held-out scores too
+%! O = [X(:,1) - 5, zeros(150, 2)];
+%! cv = dovex_cv (X, label, "Lambda1", [5 1], "Offset", O, "Folds", 3, "Parallel", false);
+%! f = 1;
+%! train = cv.fold != f;
+%! m = dovex_train (X(train,:), label(train), "Lambda1", 5, "Lambda2", 0.5, "Seed", 0, ...
+%!                  "Offset", O(train,:), "Display", "off");
+%! [~, ~, S] = dovex_predict (m, X(! train,:));
+%! S = S + O(! train,:);
+%! S = S - max (S, [], 2);
+%! logP = S - log (sum (exp (S), 2));
+%! assert (cv.loss(f,1), -mean (logP(sub2ind (size (S), (1:rows (S))', label(! train) + 1))), 1e-12);
+
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 1)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 151)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 2.5)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Select", "max")
+%!error id=dovex_cv:badOption dovex_cv (X, [label(1:end-1); 7])
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Offset", zeros (150, 2))
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Lambda2", 1, "Lambda2Ratio", 1)
+%!error id=dovex_cv:notDouble dovex_cv (single (X), label)
+%!error id=dovex_cv:sizeMismatch dovex_cv (X, label(1:10))
+%!error <every class needs at least 2 samples> dovex_cv (X, [label(1:end-1); 7])

@@ -1,0 +1,185 @@
+%DOVEX_PATH  Fit a classifier for every L1 penalty of a grid.
+%   path = DOVEX_PATH(X, labels) fits dovex_train's model for 20 values of
+%   lambda1, from lambda1_max (where every weight is zero) down to
+%   lambda1_max/1000, evenly spaced in log. path = DOVEX_PATH(X, labels,
+%   Name, Value, ...) sets options. Each fit k runs after
+%   dovex_seed(Seed + k - 1), so its bits depend only on its inputs and its
+%   own seed: the same in any order, in any session, serial or parallel.
+%   Predict with the k-th penalty's weights by dovex_predict(path, Xnew, k).
+%
+%   X and labels are those of dovex_train.
+%
+%   Options (names in any case):
+%     'Lambda1'       the grid of L1 penalties, a vector of values of 0 or
+%                     more, in any order; default as above
+%     'Lambda2Ratio'  lambda2 = Lambda2Ratio * lambda1 for each fit;
+%                     default 0.1
+%     'Lambda2'       a fixed lambda2 for every fit instead
+%     'Seed'          the first fit's seed; default 0
+%     'Parallel'      'auto' (default): the host's parallel engine when it
+%                     has one (Octave: parcellfun from the parallel package,
+%                     MATLAB: parfor with the Parallel Computing Toolbox);
+%                     true: that engine or an error; false: one fit after
+%                     the other in this session
+%     'Workers'       the number of worker processes; default one per core
+%     'Display'       'off' (default) or 'final': one line per fit, in the
+%                     order of the grid, once the fits are done
+%     'Tol', 'MaxSweeps', 'Bias', 'Standardize', 'Offset'
+%                     as for dovex_train, the same for every fit
+%
+%   path is a struct; for n penalties:
+%     lambda1, lambda2   1-by-n, the penalties of each fit
+%     W                  (nd+1)-by-nc-by-n weights, fit k in W(:,:,k)
+%     nnz, sweeps, converged, objective, fit_seconds
+%                        1-by-n, as in dovex_train's model
+%     seed               1-by-n, the seed of each fit
+%     classes, bias, scale, lambda1_max, tol, max_sweeps
+%                        as in dovex_train's model, shared by all fits
+%     engine, workers    what ran the fits: 'serial', 'parcellfun' or
+%                        'parfor', and how many processes
+%
+%   The parallel engine starts its own worker processes, each with the
+%   modules and functions of this session's path; in Octave they are
+%   stopped again when DOVEX_PATH returns, also after an error or Ctrl-C.
+%
+%   Errors: those of dovex_train, as dovex_path:*, and dovex_path:noParallel
+%   when 'Parallel' is true and the host has no parallel engine.
+%
+%   Example:
+%       D = dlmread('data/digits.csv', ',', 1, 0);
+%       path = dovex_path(D(:,1:end-1) / 16, D(:,end), 'Lambda1', [20 5 1]);
+%       path.nnz                              % fewer weights at larger lambda1
+%       labels = dovex_predict(path, D(1:5,1:end-1) / 16, 3);
+%
+%   dovex version: unreleased sources
+%
+%   See also DOVEX_TRAIN, DOVEX_CV, DOVEX_PREDICT, DOVEX_SEED.
+
+function path = dovex_path(X, labels, varargin)
+if nargin < 2
+    error('dovex_path:badOption', 'usage: path = dovex_path(X, labels, Name, Value, ...)');
+end
+[X, y, classes] = check_data('dovex_path', X, labels);
+nc = max(y);
+[opts, train_args, lambda1, lambda2, d] = path_options('dovex_path', X, y, nc, varargin, {});
+
+n = numel(lambda1);
+seeds = opts.Seed + (0:n-1);
+jobs = cell(1, n);
+for k = 1:n
+    jobs{k} = struct('rows', ':', 'args', {[train_args, {'Lambda1', lambda1(k), ...
+        'Lambda2', lambda2(k), 'Seed', seeds(k), 'Offset', opts.Offset, 'Display', 'off'}]});
+end
+% The slowest fits, at the smallest penalties, go first so that the
+% workers finish together.
+[~, order] = sort(lambda1);
+fit = @(job) dovex_job(X, y, job);
+[models, engine, workers] = run_jobs('dovex_path', fit, jobs(order), opts.Parallel, opts.Workers);
+models(order) = models;
+
+path = struct('lambda1', lambda1, 'lambda2', lambda2, ...
+    'W', zeros(size(d.X, 2), nc, n), 'nnz', zeros(1, n), 'sweeps', zeros(1, n), ...
+    'converged', false(1, n), 'objective', zeros(1, n), 'fit_seconds', zeros(1, n), ...
+    'seed', seeds, 'classes', {classes}, 'bias', opts.Bias, 'scale', d.scale, ...
+    'lambda1_max', d.lambda1_max, 'tol', opts.Tol, 'max_sweeps', opts.MaxSweeps, ...
+    'engine', engine, 'workers', workers);
+for k = 1:n
+    m = models{k};
+    path.W(:, :, k) = m.W;
+    path.nnz(k) = m.nnz;
+    path.sweeps(k) = m.sweeps;
+    path.converged(k) = m.converged;
+    path.objective(k) = m.objective;
+    path.fit_seconds(k) = m.fit_seconds;
+    if strcmp(opts.Display, 'final')
+        fprintf('fit %d of %d: %s\n', k, n, fit_summary(m));
+    end
+end
+end
+
+%!function bits = bits_of (W)
+%!  bits = typecast (W(:), "uint64");
+%!endfunction
+
+%!function ok = have_parallel ()
+%!  ok = exist ("parcellfun") || ! isempty (pkg ("list", "parallel"));
+%!endfunction
+
+%!shared X, label
+%! t = (1:90)';
+%! X = [mod(t * 7, 11) / 11, mod(t * 5, 13) / 13, floor((t - 1) / 30) + mod(t, 3) / 4];
+%! label = floor ((t - 1) / 30);
+
+%!test  # each fit is dovex_train's from its own seed; the default grid
+%! p = dovex_path (X, label, "Seed", 10, "MaxSweeps", 200, "Parallel", false);
+%! assert (numel (p.lambda1), 20);
+%! assert (p.lambda1(1), p.lambda1_max);
+%! assert (p.lambda1(end), p.lambda1_max / 1000, 1e-12 * p.lambda1_max);
+%! assert (diff (log (p.lambda1)), -log (1000) / 19 * ones (1, 19), 1e-12);
+%! assert (p.lambda2, 0.1 * p.lambda1);
+%! assert (p.seed, 10:29);
+%! assert (p.nnz(1), 0);
+%! assert (size (p.W), [4 3 20]);
+%! assert ([p.engine, "/", num2str(p.workers)], "serial/1");
+%! for k = [1 7 20]
+%!   m = dovex_train (X, label, "Lambda1", p.lambda1(k), "Lambda2", p.lambda2(k), ...
+%!                    "Seed", 10 + k - 1, "MaxSweeps", 200, "Display", "off");
+%!   assert (bits_of (p.W(:,:,k)), bits_of (m.W));
+%!   assert ([p.nnz(k), p.sweeps(k), p.converged(k)], [m.nnz, m.sweeps, m.converged]);
+%!   assert (p.objective(k), m.objective);
+%!   ## and dovex_predict uses the k-th fit
+%!   [l1, P1] = dovex_predict (p, X, k);
+%!   [l2, P2] = dovex_predict (m, X);
+%!   assert (isequal (l1, l2) && isequal (P1, P2));
+%! endfor
+%! assert (p.classes, [0; 1; 2]);
+
+%!test  # a grid of one's own, in any order, with a fixed lambda2
+%! p = dovex_path (X, label, "Lambda1", [0.5 4 1], "Lambda2", 0.2, "Parallel", false);
+%! assert (p.lambda1, [0.5 4 1]);
+%! assert (p.lambda2, [0.2 0.2 0.2]);
+%! assert (p.nnz(2) <= p.nnz(3) && p.nnz(3) <= p.nnz(1));
+%! m = dovex_train (X, label, "Lambda1", 4, "Lambda2", 0.2, "Seed", 1, "Display", "off");
+%! assert (bits_of (p.W(:,:,2)), bits_of (m.W));
+
+%!test  # the parallel engine gives the very same bits, and stops its workers
+%! if (! have_parallel ())
+%!   return;
+%! endif
+%! serial = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", false);
+%! parallel = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", true, "Workers", 2);
+%! assert (parallel.engine, "parcellfun");
+%! assert (parallel.workers, min (2, nproc ()));
+%! assert (bits_of (parallel.W), bits_of (serial.W));
+%! assert ([parallel.sweeps; parallel.nnz], [serial.sweeps; serial.nnz]);
+%! [~, children] = system (sprintf ("ps -o pid= --ppid %d", getpid ()));
+%! assert (numel (strsplit (strtrim (children))), 1);   # the ps itself, no worker
+
+%!test  # a worker's error comes back with its identifier
+%! if (! have_parallel ())
+%!   return;
+%! endif
+%! try
+%!   dovex_path (zeros (3, 1), [1; 1; 2], "Offset", repmat ([709, 708.9], 3, 1), ...
+%!               "Lambda1", [0 0], "Lambda2", 1e-3, "Parallel", true);
+%!   error ("no error");
+%! catch err
+%!   assert (err.identifier, "dovex_train:diverged");
+%! end_try_catch
+
+%!test  # Display final: one line per fit, in the order of the grid
+%! out = evalc ('dovex_path (X, label, "Lambda1", [2 1], "Display", "final", "Parallel", false);');
+%! assert (regexp (out, '^fit 1 of 2: lambda1 2, .*\nfit 2 of 2: lambda1 1, .* s\n$'));
+
+%!error id=dovex_path:badOption dovex_path (X, label, "Lambda2", 1, "Lambda2Ratio", 0.1)
+%!error id=dovex_path:badOption dovex_path (X, label, "Lambda1", [1 -1])
+%!error id=dovex_path:badOption dovex_path (X, label, "Lambda1", [])
+%!error id=dovex_path:badOption dovex_path (X, label, "Seed", 2^32 - 2)
+%!error id=dovex_path:badOption dovex_path (X, label, "Display", "sweeps")
+%!error id=dovex_path:badOption dovex_path (X, label, "Parallel", "maybe")
+%!error id=dovex_path:badOption dovex_path (X, label, "Workers", 0)
+%!error id=dovex_path:badOption dovex_path (X, label, "Folds", 3)
+%!error id=dovex_path:notFinite dovex_path ([X(1:end-1,:); NaN 0 0], label)
+%!error id=dovex_path:oneClass dovex_path (X, zeros (90, 1))
+%!error id=dovex_predict:badIndex dovex_predict (dovex_path (X, label, "Lambda1", [1 2]), X)
+%!error id=dovex_predict:badIndex dovex_predict (dovex_path (X, label, "Lambda1", [1 2]), X, 3)
