@@ -1,66 +1,21 @@
-// The speed benchmark: the optimised core against the plain baseline, side by
-// side in one run, on the bundled and synthetic problems, with a check that
+// The speed benchmark: the optimised core against the plain reference
+// implementation (tests/reference), side by side in one run, on the bundled and synthetic problems, with a check that
 // both give the same bits. Not part of the tests; run it with tools/bench.sh.
 //
 //   bench [problem ...]   problems: iris digits brain many (default: all)
+#include "console_host.h"
 #include "dovex.h"
-#include "plain_approx.h"
 #include "problems.h"
+#include "reference_approx.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
-
-// A host that records the progress text and the scratch memory in use.
-namespace {
-struct {
-    std::vector<std::pair<void *, std::size_t>> blocks;
-    std::size_t live = 0, peak = 0;
-    std::string out;
-} host;
-} // namespace
-
-extern "C" {
-void *mxCalloc(std::size_t n, std::size_t size)
-{
-    void *p = std::calloc(n ? n : 1, size ? size : 1);
-    host.blocks.push_back({p, n * size});
-    host.live += n * size;
-    host.peak = std::max(host.peak, host.live);
-    return p;
-}
-void mxFree(void *ptr)
-{
-    for (auto &b : host.blocks)
-        if (b.first == ptr) {
-            host.live -= b.second;
-            b = host.blocks.back();
-            host.blocks.pop_back();
-            break;
-        }
-    std::free(ptr);
-}
-int mexPrintf(const char *format, ...)
-{
-    char buf[256];
-    va_list ap;
-    va_start(ap, format);
-    const int n = std::vsnprintf(buf, sizeof buf, format, ap);
-    va_end(ap);
-    host.out += buf;
-    return n;
-}
-int mexEvalString(const char *)
-{
-    return 0;
-}
-}
 
 namespace {
 
@@ -104,20 +59,20 @@ outcome fit(const problem &p, bool plain, double lambda1, double lambda2, double
         o.E = from->E;
         o.Z = from->Z;
     }
-    host.out.clear();
-    host.peak = host.live = 0;
+    console_capture(&o.text);
+    console_reset_peak();
     std::srand(seed);
     const double t0 = cpu_seconds();
     if (plain)
-        plain_approx(o.W.data(), p.X.data(), p.Y.data(), o.XW.data(), o.E.data(), o.Z.data(),
+        reference_approx(o.W.data(), p.X.data(), p.Y.data(), o.XW.data(), o.E.data(), o.Z.data(),
                      lambda1, lambda2, tol, max_sweeps, p.nd, p.ns, p.nc, p.nc, &o.visits);
     else
         dovex_approx(o.W.data(), p.X.data(), p.Y.data(), o.XW.data(), o.E.data(), o.Z.data(),
                      lambda1, lambda2, tol, max_sweeps, p.nd, p.ns, p.nc, p.nc);
     o.secs = (cpu_seconds() - t0);
     o.next_draw = std::rand();
-    o.text = host.out;
-    o.peak = host.peak;
+    console_capture(nullptr);
+    o.peak = console_peak_bytes();
     o.sweeps = static_cast<int>(std::count(o.text.begin(), o.text.end(), '\n'));
     o.visits.nonzero = nullptr;
     return o;
@@ -306,6 +261,7 @@ void targets()
 
 int main(int argc, char **argv)
 {
+    console_echo(false);
     std::vector<std::string> names = {"iris", "digits", "brain", "many", "targets"};
     if (argc > 1)
         names.assign(argv + 1, argv + argc);

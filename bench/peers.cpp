@@ -5,35 +5,16 @@
 //
 //   dovex_peers export DIR problem...   DIR/<p>.meta, DIR/<p>.X, DIR/<p>.label
 //   dovex_peers ladder problem          lines "dovex <tol> <seconds> <objective>"
+#include "console_host.h"
 #include "dovex.h"
 #include "problems.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
-
-extern "C" {
-void *mxCalloc(std::size_t n, std::size_t size)
-{
-    return std::calloc(n ? n : 1, size ? size : 1);
-}
-void mxFree(void *ptr)
-{
-    std::free(ptr);
-}
-int mexPrintf(const char *, ...)
-{
-    return 0;
-}
-int mexEvalString(const char *)
-{
-    return 0;
-}
-}
 
 namespace {
 
@@ -122,6 +103,7 @@ void ladder(const problem &p)
 
 int main(int argc, char **argv)
 {
+    console_echo(false); // stdout is for the ladder's lines
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "export" && argc > 3) {
         for (int a = 3; a < argc; a++)

@@ -1,10 +1,12 @@
 // Column-major matrix helpers, private to the fitting core.
 //
 // A rows x cols matrix is a plain array of doubles stored column by column;
-// rows and columns count from 1 and all offsets are 32-bit. These helpers are
-// part of the fit's exact arithmetic: frob's summation order and the single
-// comparisons in sign and get_max decide the result bits, signed zeros and
-// NaN handling, so do not "simplify" them.
+// in these helpers rows and columns count from 1, and all offsets are 32-bit.
+// They are part of the fit's exact arithmetic: frob's summation order and
+// the single comparisons in sign and get_max decide the result bits, signed
+// zeros and NaN handling, so do not "simplify" them. The core's step uses
+// sign and get_max; the plain reference (tests/reference) is written with
+// all five, and the core's sums reproduce frob's order (dovex_approx.cpp).
 #ifndef DOVEX_CORE_COLMAJOR_H
 #define DOVEX_CORE_COLMAJOR_H
 

@@ -1,37 +1,12 @@
-// A direct call of the fitting core on the bundled digits, with a console
-// host: the smallest complete use of the core outside MATLAB or Octave.
+// A direct call of the fitting core on the bundled digits: the smallest
+// complete use of the core outside MATLAB or Octave. The core's four host
+// operations come from the console host, which prints its progress lines.
 #include "data.h"
 #include "dovex.h"
 
 #include <chrono>
-#include <cmath>
-#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
-
-extern "C" {
-void *mxCalloc(std::size_t n, std::size_t size)
-{
-    return std::calloc(n ? n : 1, size);
-}
-void mxFree(void *ptr)
-{
-    std::free(ptr);
-}
-int mexPrintf(const char *format, ...)
-{
-    va_list ap;
-    va_start(ap, format);
-    const int n = std::vprintf(format, ap);
-    va_end(ap);
-    return n;
-}
-int mexEvalString(const char *)
-{
-    return std::fflush(stdout);
-}
-}
 
 int main()
 {

@@ -37,6 +37,12 @@
 %   over that sweep relative to W at its end (1.0000 after a first sweep
 %   that leaves some weight non-zero, NaN while W stays all zero).
 %
+%   Interrupting. In Octave, Ctrl-C stops a fit at the end of the sweep under
+%   way, when the module runs drawnow after the progress line, and returns to
+%   the prompt: the call returns nothing, so W keeps what it held before, and
+%   Octave frees the memory the call had taken. MATLAB gets the same chance
+%   at each sweep's drawnow. A sweep itself cannot be interrupted.
+%
 %   Random draws. From the second sweep on, a weight that is zero is visited
 %   only with a probability that falls by a factor 0.3 each time a visit
 %   leaves it at zero. The draws come from the C runtime's rand(), which the

@@ -21,6 +21,12 @@ typedef void (*mex_function_t)(int nlhs, mxArray *plhs[], int nrhs, const mxArra
 STANDIN_MX_API mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, size_t ndims,
                                       const size_t *dims, int with_data);
 
+/* Bytes in one element of an array of class cls: 8 for double and the
+ * 64-bit integers, 4 for single and the 32-bit ones, 2 for char and the
+ * 16-bit ones, 1 for logical and the 8-bit ones; 0 for the classes that hold
+ * no plain data here (cells, structs, function handles, unknown). */
+STANDIN_MX_API size_t standin_element_size(mxClassID cls);
+
 /* Scratch blocks from mxCalloc not yet released, over all calls. */
 STANDIN_MX_API size_t standin_live_blocks(void);
 

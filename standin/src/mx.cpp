@@ -51,30 +51,6 @@ void fail(const char *id, const char *message)
         state().raise(id, message);
 }
 
-std::size_t element_size(mxClassID cls)
-{
-    switch (cls) {
-    case mxDOUBLE_CLASS:
-    case mxINT64_CLASS:
-    case mxUINT64_CLASS:
-        return 8;
-    case mxSINGLE_CLASS:
-    case mxINT32_CLASS:
-    case mxUINT32_CLASS:
-        return 4;
-    case mxINT16_CLASS:
-    case mxUINT16_CLASS:
-    case mxCHAR_CLASS:
-        return 2;
-    case mxINT8_CLASS:
-    case mxUINT8_CLASS:
-    case mxLOGICAL_CLASS:
-        return 1;
-    default:
-        return 0; // cells, structs and the rest hold no plain data here
-    }
-}
-
 // Product that sticks at SIZE_MAX instead of wrapping, for arrays described
 // by their dimensions only.
 std::size_t product(const std::size_t *d, std::size_t n)
@@ -101,6 +77,30 @@ void release(mxArray *a)
 
 extern "C" {
 
+std::size_t standin_element_size(mxClassID cls)
+{
+    switch (cls) {
+    case mxDOUBLE_CLASS:
+    case mxINT64_CLASS:
+    case mxUINT64_CLASS:
+        return 8;
+    case mxSINGLE_CLASS:
+    case mxINT32_CLASS:
+    case mxUINT32_CLASS:
+        return 4;
+    case mxINT16_CLASS:
+    case mxUINT16_CLASS:
+    case mxCHAR_CLASS:
+        return 2;
+    case mxINT8_CLASS:
+    case mxUINT8_CLASS:
+    case mxLOGICAL_CLASS:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, std::size_t ndims,
                        const std::size_t *dims, int with_data)
 {
@@ -108,7 +108,7 @@ mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, std::size_t n
         new mxArray_tag{cls, cx == mxCOMPLEX, sparse != 0, {}, nullptr, nullptr, nullptr, nullptr};
     a->dims.assign(dims, dims + ndims);
     a->dims.resize(ndims < 2 ? 2 : ndims, ndims == 0 ? 0 : 1);
-    const std::size_t esize = element_size(cls);
+    const std::size_t esize = standin_element_size(cls);
     if (with_data && esize > 0) {
         // A sparse array keeps one slot and an all-zero column index.
         const std::size_t n = a->sparse ? 1 : product(a->dims.data(), a->dims.size());

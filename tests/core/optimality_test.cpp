@@ -5,7 +5,7 @@
 // incremental state the core keeps.
 #include "data.h"
 #include "dovex.h"
-#include "host_double.h"
+#include "recording_host.h"
 
 #include <gtest/gtest.h>
 

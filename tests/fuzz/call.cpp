@@ -87,30 +87,6 @@ const mxClassID other_classes[14] = {
     mxUINT32_CLASS, mxCELL_CLASS,   mxSTRUCT_CLASS, mxFUNCTION_CLASS,
 };
 
-std::size_t element_size(mxClassID cls)
-{
-    switch (cls) {
-    case mxDOUBLE_CLASS:
-    case mxINT64_CLASS:
-    case mxUINT64_CLASS:
-        return 8;
-    case mxSINGLE_CLASS:
-    case mxINT32_CLASS:
-    case mxUINT32_CLASS:
-        return 4;
-    case mxINT16_CLASS:
-    case mxUINT16_CLASS:
-    case mxCHAR_CLASS:
-        return 2;
-    case mxINT8_CLASS:
-    case mxUINT8_CLASS:
-    case mxLOGICAL_CLASS:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
 // Product of dimensions, stuck at SIZE_MAX rather than wrapping, as the
 // host counts an array described by its dimensions only.
 std::size_t product(const std::vector<std::size_t> &d, std::size_t from)
@@ -149,7 +125,7 @@ struct arg {
     std::size_t cols() const { return product(dims, 1); }
     std::size_t numel() const { return product(dims, 0); }
     bool full_double() const { return cls == mxDOUBLE_CLASS && !complex && !sparse; }
-    std::size_t data_bytes() const { return sparse ? 0 : numel() * element_size(cls); }
+    std::size_t data_bytes() const { return sparse ? 0 : numel() * standin_element_size(cls); }
 };
 
 std::vector<unsigned char> snapshot(const arg &g)
@@ -215,7 +191,7 @@ arg describe(reader &in, const model &m, int pos)
     g.fill = (k >> 4) & 3;
     // A sparse array also keeps an index per column.
     g.data = g.numel() <= data_cap && (!g.sparse || g.cols() <= data_cap) &&
-             element_size(g.cls) > 0;
+             standin_element_size(g.cls) > 0;
     return g;
 }
 
@@ -284,7 +260,7 @@ void build(std::vector<arg> &args, int pos, reader &in)
     const std::size_t n = g.numel();
     if (g.cls != mxDOUBLE_CLASS) {
         auto *b = static_cast<unsigned char *>(mxGetData(g.a));
-        for (std::size_t i = 0; i < n * element_size(g.cls); i++)
+        for (std::size_t i = 0; i < n * standin_element_size(g.cls); i++)
             b[i] = in.byte();
         return;
     }

@@ -17,28 +17,12 @@ inline const char usage_line[] =
     "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
 inline const double nan_v = std::numeric_limits<double>::quiet_NaN();
 
-inline std::size_t element_size(mxClassID cls)
-{
-    switch (cls) {
-    case mxDOUBLE_CLASS:
-        return 8;
-    case mxSINGLE_CLASS:
-    case mxINT32_CLASS:
-        return 4;
-    case mxCHAR_CLASS:
-    case mxINT16_CLASS:
-        return 2;
-    default:
-        return 1;
-    }
-}
-
 // Every byte of an array's data, to tell whether a call wrote into it.
 inline std::vector<unsigned char> bytes_of(const mxArray *a)
 {
     std::vector<unsigned char> b;
     const std::size_t n =
-        (mxIsSparse(a) ? 1 : mxGetNumberOfElements(a)) * element_size(mxGetClassID(a));
+        (mxIsSparse(a) ? 1 : mxGetNumberOfElements(a)) * standin_element_size(mxGetClassID(a));
     const void *parts[2] = {mxGetData(a), mxGetPi(a)};
     for (const void *p : parts)
         if (p)

@@ -1,69 +1,21 @@
 // The fit as first written, operation for operation: every visit copies its
 // columns and runs the full per-sample upkeep; every sweep copies W and sums
-// both norms over every entry. Compiled with the core's floating-point flags.
-// Never optimise this file: its plainness is what makes it a reference.
+// both norms over every entry, with the core's column-major helpers.
+// Compiled with the core's floating-point flags. Never optimise this file:
+// its plainness is what makes it a reference.
 #include "reference_approx.h"
 
+#include "colmajor.h"
 #include "host.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-std::int32_t idx(std::int32_t row, std::int32_t col, std::int32_t rows)
-{
-    return row + rows * (col - 1) - 1;
-}
-
-void mat_col(double *dst, const double *src, std::int32_t col, std::int32_t rows)
-{
-    const std::int32_t first = rows * (col - 1);
-    const std::int32_t last = rows * col;
-    for (std::int32_t k = first; k < last; k++)
-        dst[k - first] = src[k];
-}
-
-double frob(const double *m, std::int32_t rows, std::int32_t cols)
-{
-    double sum = 0.0;
-    for (std::int32_t r = 1; r <= rows; r++)
-        for (std::int32_t c = 1; c <= cols; c++) {
-            const double v = m[idx(r, c, rows)];
-            sum = v * v + sum;
-        }
-    return std::sqrt(sum);
-}
-
-int sign(double x)
-{
-    return x >= 0 ? 1 : -1;
-}
-
-double get_max(double a, double b)
-{
-    return b <= a ? a : b;
-}
-
-void set_bounds(double *bound_diag, const double *X, std::int32_t nd, std::int32_t ns,
-                std::int32_t ny)
-{
-    for (std::int32_t i = 1; i <= nd; i++) {
-        double s = 0.0;
-        for (std::int32_t k = 1; k <= ns; k++) {
-            const double x = X[idx(k, i, ns)];
-            s = x * x + s;
-        }
-        bound_diag[idx(i, 1, nd)] = ((-1.0 / ny) + 1.0) * (-0.5) * s;
-    }
-}
-
-} // namespace
-
 void reference_approx(double *W, const double *X, const double *Y, double *XW, double *E,
                       double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
-                      std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc)
+                      std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc,
+                      visit_count *visits)
 {
     const std::int32_t npairs = nd * ny;
     double *w_change = static_cast<double *>(mxCalloc(npairs, 8));
@@ -74,7 +26,14 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
     double *x_col = static_cast<double *>(mxCalloc(ns, 8));
     double *y_col = static_cast<double *>(mxCalloc(ns, 8));
 
-    set_bounds(bound_diag, X, nd, ns, ny);
+    for (std::int32_t i = 1; i <= nd; i++) {
+        double s = 0.0;
+        for (std::int32_t k = 1; k <= ns; k++) {
+            const double x = X[idx(k, i, ns)];
+            s = x * x + s;
+        }
+        bound_diag[idx(i, 1, nd)] = ((-1.0 / ny) + 1.0) * (-0.5) * s;
+    }
     for (std::int32_t p = 0; p < npairs; p++)
         visit_prob[p] = 1.0;
 
@@ -100,12 +59,14 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
                 mat_col(x_col, X, i, ns);
 
                 double g = 0.0;
-                for (std::int32_t k = 0; k < ns; k++)
-                    g = (y_col[k] - ratio_col[k]) * x_col[k] + g;
+                for (std::int32_t k = 1; k <= ns; k++) {
+                    const std::int32_t kk = idx(k, 1, ns);
+                    g = (y_col[kk] - ratio_col[kk]) * x_col[kk] + g;
+                }
 
                 const double bd = bound_diag[idx(i, 1, nd)];
                 const double d = bd - lambda2;
-                double w_new = w_old;
+                double w_new = w_old; // no curvature, no L2: no maximum, no move
                 if (d != 0) {
                     const double w0 = (bd / d) * w_old - g / d;
                     const double thr = (-lambda1) / d;
@@ -121,6 +82,12 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
                     E[kj] = e;
                 }
 
+                if (visits) {
+                    visits->all++;
+                    visits->stayed_zero += w_new == 0 && w_old == 0;
+                    if (w_new != 0 || w_old != 0)
+                        visits->exp_needed += visits->nonzero[i - 1];
+                }
                 if (w_new == 0 && w_old == 0)
                     visit_prob[ij] = visit_prob[ij] * 0.3;
                 else if (w_new == 0 || w_new != w_old)

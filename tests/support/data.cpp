@@ -5,28 +5,44 @@
 #include <sstream>
 #include <stdexcept>
 
-dataset load_dataset(const std::string &name)
+dataset read_dataset(const std::string &path)
 {
-    const std::string path = std::string(DOVEX_DATA_DIR) + "/" + name + ".csv";
     std::ifstream in(path);
     if (!in)
         throw std::runtime_error("cannot open " + path);
     std::string line;
     std::getline(in, line); // header
     std::vector<std::vector<double>> rows;
-    while (std::getline(in, line)) {
-        if (line.empty())
+    for (int number = 2; std::getline(in, line); number++) {
+        if (line.find_first_not_of(" \r") == std::string::npos)
             continue;
+        const std::string where = path + ":" + std::to_string(number);
         std::vector<double> row;
         std::stringstream ss(line);
         std::string cell;
-        while (std::getline(ss, cell, ','))
-            row.push_back(std::stod(cell));
+        while (std::getline(ss, cell, ',')) {
+            std::size_t used = 0;
+            try {
+                row.push_back(std::stod(cell, &used));
+            } catch (const std::exception &) {
+                used = 0;
+            }
+            if (used == 0 || cell.find_first_not_of(" \r", used) != std::string::npos)
+                throw std::runtime_error(where + ": not a number: " + cell);
+        }
+        if (row.size() < 2 || (!rows.empty() && row.size() != rows[0].size()))
+            throw std::runtime_error(where + ": " + std::to_string(row.size()) +
+                                     " values; every line needs the same number, two or more");
+        const double label = row.back();
+        if (!(label >= 0 && label < 1e6 && label == static_cast<int>(label)))
+            throw std::runtime_error(where + ": the class must be 0, 1, 2, ...");
         rows.push_back(row);
     }
+    if (rows.empty())
+        throw std::runtime_error(path + ": no samples");
     dataset d;
     d.ns = static_cast<std::int32_t>(rows.size());
-    d.nd = static_cast<std::int32_t>(rows.at(0).size()) - 1;
+    d.nd = static_cast<std::int32_t>(rows[0].size()) - 1;
     for (const auto &r : rows)
         d.label.push_back(static_cast<int>(r.back()));
     d.nc = *std::max_element(d.label.begin(), d.label.end()) + 1;
@@ -38,6 +54,11 @@ dataset load_dataset(const std::string &name)
         d.Y[k + static_cast<size_t>(d.ns) * d.label[k]] = 1.0;
     }
     return d;
+}
+
+dataset load_dataset(const std::string &name)
+{
+    return read_dataset(std::string(DOVEX_DATA_DIR) + "/" + name + ".csv");
 }
 
 start_state zero_start(std::int32_t ns, std::int32_t nc)

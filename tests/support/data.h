@@ -13,7 +13,12 @@ struct dataset {
     std::vector<int> label;  // class of each sample, from 0
 };
 
-// Reads data/<name>.csv (features, then a 0-based label column).
+// Reads a data set from a CSV file: a header line, then one sample a line,
+// its features and then its class as 0, 1, 2, ... Throws std::runtime_error
+// naming the file and line of the first thing it cannot read.
+dataset read_dataset(const std::string &path);
+
+// read_dataset of the bundled data/<name>.csv.
 dataset load_dataset(const std::string &name);
 
 // The starting state for all-zero weights: XW = 0, E = 1, Z = nc.

@@ -1,7 +1,7 @@
 // A recording host for tests of the core: supplies mxCalloc, mxFree,
 // mexPrintf and mexEvalString, and remembers what the core did with them.
-#ifndef DOVEX_TESTS_HOST_DOUBLE_H
-#define DOVEX_TESTS_HOST_DOUBLE_H
+#ifndef DOVEX_TESTS_RECORDING_HOST_H
+#define DOVEX_TESTS_RECORDING_HOST_H
 
 #include <cstddef>
 #include <string>

@@ -1,4 +1,4 @@
-#include "host_double.h"
+#include "recording_host.h"
 
 #include <algorithm>
 #include <cstdarg>

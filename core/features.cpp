@@ -1,0 +1,66 @@
+// What the fit learns about X once per call, one column (feature) at a
+// time: its curvature bound, whether it is finite, and, for a column with
+// enough zeros, the rows where it is not zero.
+#include "fit.h"
+
+#include <cmath>
+
+namespace {
+
+// The number of rows of column x that are not zero (NaN included).
+std::int32_t count_nonzero(const double *x, std::int32_t ns)
+{
+    std::int32_t n = 0;
+    for (std::int32_t k = 0; k < ns; k++)
+        n += x[k] != 0;
+    return n;
+}
+
+// A list of a column's non-zero rows pays for itself when at least one row
+// in eight is zero.
+bool worth_listing(std::int32_t nonzero, std::int32_t ns)
+{
+    return 8 * static_cast<std::int64_t>(nonzero) <= 7 * static_cast<std::int64_t>(ns);
+}
+
+} // namespace
+
+// The length of the row lists, known before learn_features fills them, so
+// that their memory comes with the rest of the work arrays.
+std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns)
+{
+    std::int32_t n = 0;
+    for (std::int32_t i = 0; i < nd; i++) {
+        const std::int32_t nonzero = count_nonzero(X + ns * i, ns);
+        if (worth_listing(nonzero, ns))
+            n += nonzero;
+    }
+    return n;
+}
+
+// For each feature i: bound_diag[i] = -1/2 (1 - 1/ny) sum_k X(k,i)^2, with
+// the sum taken from 0.0 in sample order and the factor evaluated first, as
+// the bits require; whether the column is finite; and its row list.
+void learn_features(work &w, const problem &p)
+{
+    feature_facts &f = w.features;
+    std::int32_t n = 0;
+    for (std::int32_t i = 0; i < p.nd; i++) {
+        const double *x = p.X + p.ns * i;
+        double s = 0.0;
+        bool finite = true;
+        for (std::int32_t k = 0; k < p.ns; k++) {
+            s = x[k] * x[k] + s;
+            finite = finite && std::isfinite(x[k]);
+        }
+        w.bound_diag[i] = ((-1.0 / p.ny) + 1.0) * (-0.5) * s;
+        f.finite[i] = finite;
+        f.listed[i] = worth_listing(count_nonzero(x, p.ns), p.ns);
+        f.at[i] = n;
+        if (f.listed[i])
+            for (std::int32_t k = 0; k < p.ns; k++)
+                if (x[k] != 0)
+                    f.rows[n++] = k;
+    }
+    f.at[p.nd] = n;
+}

@@ -1,0 +1,76 @@
+// What the parts of the fitting core share: the call's arrays, the work
+// arrays, and what is known about X and about the predictor state. Private
+// to the core.
+//
+// Indices count from 0 throughout the core: feature i < nd, class j < nc,
+// sample k < ns. Element (r, c) of a column-major matrix with `rows` rows is
+// at offset r + rows * c, in 32-bit arithmetic (the gateway keeps every
+// count below 2^31).
+#ifndef DOVEX_CORE_FIT_H
+#define DOVEX_CORE_FIT_H
+
+#include <cstdint>
+
+// The arrays and counts dovex_approx was given (see dovex.h).
+struct problem {
+    double *W;           // nd x nc
+    const double *X, *Y; // ns x nd, ns x ny
+    double *XW, *E, *Z;  // ns x nc, ns x nc, ns
+    double lambda1, lambda2;
+    std::int32_t nd, ns, ny, nc;
+};
+
+// What is learned about each feature, column i of X, once per call
+// (features.cpp). Laid out as a compressed column: for a listed feature,
+// rows[at[i] .. at[i+1]-1] are the rows where X(k, i) is non-zero.
+struct feature_facts {
+    bool *finite;       // nd: the column holds no NaN and no infinity
+    bool *listed;       // nd: its non-zero rows are in rows[]
+    std::int32_t *at;   // nd + 1
+    std::int32_t *rows; // the listed columns' non-zero rows, increasing
+};
+
+// What is known about the predictor state XW, E, Z, on which the shortcuts
+// of predictors.cpp rest; allocate starts it as unknown, and only
+// predictors.cpp changes it.
+struct state_facts {
+    // Every E(k,j)/Z(k) and Y(k,j) - E(k,j)/Z(k) is finite and no Z(k) is a
+    // zero; false when not known.
+    bool tame;
+    // nc: column j of E holds exp's own bits for column j of XW, and that
+    // column holds no -0.0.
+    bool *exact;
+};
+
+// The work arrays, all from the host (work.cpp). The first seven are the
+// ones the fit has always asked for, in that order, with those sizes: a
+// host may rely on what it sees. Of them only visit_prob and bound_diag are
+// used: what the others would hold is read in place (ratio_col, x_col,
+// y_col) or summed on the fly (w_prev, w_change).
+struct work {
+    double *w_change;   // nd * ny, unused
+    double *w_prev;     // nd * ny, unused
+    double *visit_prob; // nd * ny, used as nd x nc: chance to visit a zero weight
+    double *ratio_col;  // ns, unused
+    double *bound_diag; // nd: curvature bound of each feature
+    double *x_col;      // ns, unused
+    double *y_col;      // ns, unused
+    feature_facts features;
+    state_facts state;
+};
+
+// work.cpp: every block the fit uses, asked for at once, and given back in
+// the same order. allocate reads X only to size the row lists.
+work allocate(const problem &p);
+void release(work &w);
+
+// features.cpp
+std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns);
+void learn_features(work &w, const problem &p);
+
+// predictors.cpp
+void recheck_tame(state_facts &s, const problem &p);
+double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
+void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new);
+
+#endif

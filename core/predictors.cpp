@@ -1,0 +1,170 @@
+// Reading and moving the predictor state XW, E = exp(XW) and Z (the row sums
+// of E): the gradient of one weight, and the upkeep after one weight moved.
+//
+// Both leave out work whose result is known to the bit, and only that: a
+// shortcut is taken only where the full computation would provably give
+// every value its own bits again, and everything else (non-finite values,
+// signed zeros, exp overflow, a caller's E that is not exactly exp(XW)) takes
+// the full path. What the shortcuts rest on is kept here and nowhere else:
+//   - tame: every |Y(k,j)| and |E(k,j)| is at most 2^500 and every Z(k) at
+//     least 2^-500, so every E/Z is at most 2^1000 in magnitude, Y - E/Z is
+//     finite and no Z is a zero of either sign;
+//   - exact[j]: column j of E holds exp's own bits for column j of XW, and
+//     that column of XW holds no -0.0;
+//   - the facts about X's columns (features.cpp): finite, and the rows
+//     where a listed column is not zero.
+//
+// Two identities carry every shortcut. A sum s that started at +0.0 and has
+// only had values added to it is never -0.0 (a sum is -0.0 only when both
+// terms are), so s + (+-0.0) is s. And (v - z) + z' with zeros z, z' is v for
+// every v but -0.0 (which can come out +0.0) and NaN: so a row whose XW(k,j)
+// is moved by zeros keeps its bits, exp would give back E(k,j)'s, and Z(k)
+// gains E - E = +0.0, which leaves it as it is, provided XW(k,j) is no -0.0,
+// E(k,j) is finite and Z(k) is no zero.
+#include "fit.h"
+#include "glibc_compat.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const double tame_big = 0x1p500;
+const double tame_small = 0x1p-500;
+
+// The bits of v, so that -0.0 and +0.0 (and NaNs) are told apart.
+inline std::uint64_t bits_of(double v)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+bool any_negative_zero(const double *v, std::int32_t n)
+{
+    for (std::int32_t k = 0; k < n; k++)
+        if (v[k] == 0 && std::signbit(v[k]))
+            return true;
+    return false;
+}
+
+// One row of the upkeep, in full: the old contribution taken out, the new
+// one put in, in this order. Returns whether the row is still tame.
+inline bool move_row(std::int32_t k, double *xw, double *e, double *Z, const double *x,
+                     double w_old, double w_new)
+{
+    xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
+    const double ek = std::exp(xw[k]);
+    const double zk = (ek - e[k]) + Z[k];
+    Z[k] = zk;
+    e[k] = ek;
+    return (ek <= tame_big) & (zk >= tame_small);
+}
+
+// move_row in a tame state on an exact column. When XW(k,j) comes out with
+// its own bits, exp would give back E(k,j)'s bits and Z(k) would gain +0.0,
+// so the row is left as it is and exp is not called: most rows of a visit
+// that keeps a non-zero weight, or moves it by less than XW's last bit.
+inline bool move_row_exact(std::int32_t k, double *xw, double *e, double *Z, const double *x,
+                           double w_old, double w_new)
+{
+    const double moved = (xw[k] - w_old * x[k]) + w_new * x[k];
+    if (bits_of(moved) == bits_of(xw[k]))
+        return true;
+    xw[k] = moved;
+    const double ek = std::exp(moved);
+    const double zk = (ek - e[k]) + Z[k];
+    Z[k] = zk;
+    e[k] = ek;
+    return (ek <= tame_big) & (zk >= tame_small);
+}
+
+} // namespace
+
+// Once the state is tame, every row the upkeep writes is checked, so the
+// whole state is checked again only while it is not.
+void recheck_tame(state_facts &s, const problem &p)
+{
+    if (s.tame)
+        return;
+    bool tame = true;
+    for (std::int32_t k = 0; k < p.ns; k++)
+        tame = tame && p.Z[k] >= tame_small;
+    for (std::int32_t kj = 0; kj < p.ns * p.nc; kj++)
+        tame = tame && std::fabs(p.Y[kj]) <= tame_big && std::fabs(p.E[kj]) <= tame_big;
+    s.tame = tame;
+}
+
+// g = sum_k (Y(k,j) - E(k,j)/Z(k)) X(k,i), from 0.0 in sample order, which
+// the bits depend on. A row where X(k,i) is zero adds (Y - E/Z) * +-0.0, a
+// zero as long as Y - E/Z is finite: in a tame state a listed column's
+// other rows are left out.
+double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+{
+    const double *x = p.X + p.ns * i;
+    const double *y = p.Y + p.ns * j;
+    const double *e = p.E + p.ns * j;
+    const double *Z = p.Z;
+    double g = 0.0;
+    if (w.state.tame && w.features.listed[i]) {
+        const std::int32_t *rows = w.features.rows + w.features.at[i];
+        const std::int32_t n = w.features.at[i + 1] - w.features.at[i];
+        for (std::int32_t m = 0; m < n; m++) {
+            const std::int32_t k = rows[m];
+            g = (y[k] - e[k] / Z[k]) * x[k] + g;
+        }
+    } else {
+        for (std::int32_t k = 0; k < p.ns; k++)
+            g = (y[k] - e[k] / Z[k]) * x[k] + g;
+    }
+    return g;
+}
+
+// After W(i,j) moved from w_old to w_new (or stayed), for every sample k:
+//     XW(k,j) = (XW(k,j) - w_old X(k,i)) + w_new X(k,i)
+//     Z(k)    = (exp(XW(k,j)) - E(k,j)) + Z(k),   E(k,j) = exp(XW(k,j)),
+// through the cheapest of four paths that all give these bits:
+//   1. a zero weight that stays zero, times a finite column, moves XW by
+//      zeros: with the state tame and the column exact, nothing changes;
+//   2. finite weights times X's zeros are zeros too: with the state tame,
+//      the column exact and the feature's rows listed, only those rows move;
+//   3. with the state tame and the column exact, every row, but exp only
+//      where XW's bits change;
+//   4. otherwise every row in full, after which the column is exact unless
+//      it holds a -0.0 (the upkeep makes a -0.0 only out of a -0.0).
+// Every path keeps exact[j] true once it is; 2 to 4 lose tame when a row's E
+// grows past 2^500 or its Z falls below 2^-500, and tame then stays lost
+// until the next sweep's recheck.
+//
+// Each row is moved on its own, so the order of the rows changes no bit.
+// The loops count down to zero, which spares them a register for their end
+// and so keeps what they carry out of memory around every exp call.
+void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new)
+{
+    state_facts &s = w.state;
+    const feature_facts &f = w.features;
+    const bool exact = s.tame && s.exact[j];
+    if (exact && w_old == 0 && w_new == 0 && f.finite[i])
+        return;
+
+    const double *x = p.X + p.ns * i;
+    double *xw = p.XW + p.ns * j;
+    double *e = p.E + p.ns * j;
+    double *Z = p.Z;
+    const std::int32_t ns = p.ns;
+    bool tame = true;
+    if (exact && f.listed[i] && std::isfinite(w_old) && std::isfinite(w_new)) {
+        const std::int32_t *rows = f.rows + f.at[i];
+        const std::int32_t n = f.at[i + 1] - f.at[i];
+        for (std::int32_t m = n - 1; m >= 0; m--)
+            tame &= move_row_exact(rows[m], xw, e, Z, x, w_old, w_new);
+    } else if (exact) {
+        for (std::int32_t k = ns - 1; k >= 0; k--)
+            tame &= move_row_exact(k, xw, e, Z, x, w_old, w_new);
+    } else {
+        for (std::int32_t k = ns - 1; k >= 0; k--)
+            tame &= move_row(k, xw, e, Z, x, w_old, w_new);
+        s.exact[j] = s.exact[j] || !any_negative_zero(xw, ns);
+    }
+    s.tame = s.tame && tame;
+}

@@ -1,0 +1,53 @@
+// The fit's memory: every block comes zero-filled from the host's mxCalloc
+// when the call starts and goes back with mxFree, in the same order, when
+// it ends. Nothing is allocated in between.
+#include "fit.h"
+#include "host.h"
+
+#include <cstddef>
+
+namespace {
+
+template <typename T> T *zeros(std::size_t n)
+{
+    return static_cast<T *>(mxCalloc(n, sizeof(T)));
+}
+
+} // namespace
+
+work allocate(const problem &p)
+{
+    const std::int32_t npairs = p.nd * p.ny;
+    work w;
+    w.w_change = zeros<double>(npairs);
+    w.w_prev = zeros<double>(npairs);
+    w.visit_prob = zeros<double>(npairs);
+    w.ratio_col = zeros<double>(p.ns);
+    w.bound_diag = zeros<double>(p.nd);
+    w.x_col = zeros<double>(p.ns);
+    w.y_col = zeros<double>(p.ns);
+    // The core's own, after the seven.
+    w.features.finite = zeros<bool>(p.nd);
+    w.features.listed = zeros<bool>(p.nd);
+    w.features.at = zeros<std::int32_t>(static_cast<std::size_t>(p.nd) + 1);
+    w.features.rows = zeros<std::int32_t>(listed_row_count(p.X, p.nd, p.ns));
+    w.state.tame = false;
+    w.state.exact = zeros<bool>(p.nc);
+    return w;
+}
+
+void release(work &w)
+{
+    mxFree(w.w_change);
+    mxFree(w.w_prev);
+    mxFree(w.visit_prob);
+    mxFree(w.ratio_col);
+    mxFree(w.bound_diag);
+    mxFree(w.x_col);
+    mxFree(w.y_col);
+    mxFree(w.features.finite);
+    mxFree(w.features.listed);
+    mxFree(w.features.at);
+    mxFree(w.features.rows);
+    mxFree(w.state.exact);
+}
