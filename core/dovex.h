@@ -22,4 +22,19 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                   double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
                   std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc);
 
+// The same fit with X in compressed columns, the form of a sparse matrix,
+// with 32-bit indices counted from 0: column i stores the values
+// x_values[x_at[i] .. x_at[i+1]-1] in the rows x_rows[x_at[i] .. x_at[i+1]-1],
+// which increase and stay below ns; x_at has nd + 1 entries, from x_at[0] = 0
+// to the number of stored values. Every element not stored is +0.0; stored
+// ones may be anything, zeros of either sign included. For the same inputs
+// and the same rand() state it gives W, XW, E, Z and the printed text of
+// dovex_approx on the full matrix, bit for bit. Its scratch memory is that
+// of dovex_approx without the row lists: nothing of size ns x nd.
+void dovex_approx_sparse(double *W, const std::int32_t *x_at, const std::int32_t *x_rows,
+                         const double *x_values, const double *Y, double *XW, double *E,
+                         double *Z, double lambda1, double lambda2, double tol,
+                         double max_sweeps, std::int32_t nd, std::int32_t ns, std::int32_t ny,
+                         std::int32_t nc);
+
 #endif

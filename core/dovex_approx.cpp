@@ -108,16 +108,12 @@ double sweep(const problem &p, work &w)
     return std::fabs(std::sqrt(sums.change)) / std::sqrt(sums.w);
 }
 
-} // namespace
-
-void dovex_approx(double *W, const double *X, const double *Y, double *XW, double *E,
-                  double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
-                  std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc)
+// The whole fit of p, whichever form its X comes in.
+void fit(const problem &p, double tol, double max_sweeps)
 {
-    const problem p{W, X, Y, XW, E, Z, lambda1, lambda2, nd, ns, ny, nc};
     work w = allocate(p);
     learn_features(w, p);
-    for (std::int32_t ij = 0; ij < nd * ny; ij++)
+    for (std::int32_t ij = 0; ij < p.nd * p.ny; ij++)
         w.visit_prob[ij] = 1.0;
 
     // The loop starts only if max_sweeps >= 1 and 1 + tol > tol, which rules
@@ -133,4 +129,25 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
             break;
     }
     release(w);
+}
+
+} // namespace
+
+void dovex_approx(double *W, const double *X, const double *Y, double *XW, double *E,
+                  double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
+                  std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc)
+{
+    const problem p{W, X, Y, nullptr, XW, E, Z, lambda1, lambda2, nd, ns, ny, nc};
+    fit(p, tol, max_sweeps);
+}
+
+void dovex_approx_sparse(double *W, const std::int32_t *x_at, const std::int32_t *x_rows,
+                         const double *x_values, const double *Y, double *XW, double *E,
+                         double *Z, double lambda1, double lambda2, double tol,
+                         double max_sweeps, std::int32_t nd, std::int32_t ns, std::int32_t ny,
+                         std::int32_t nc)
+{
+    const compressed X{x_at, x_rows, x_values};
+    const problem p{W, nullptr, Y, &X, XW, E, Z, lambda1, lambda2, nd, ns, ny, nc};
+    fit(p, tol, max_sweeps);
 }

@@ -23,10 +23,32 @@ bool worth_listing(std::int32_t nonzero, std::int32_t ns)
     return 8 * static_cast<std::int64_t>(nonzero) <= 7 * static_cast<std::int64_t>(ns);
 }
 
+// What learn_features finds for a compressed X. The rows not stored would
+// each add +0.0 * +0.0 = +0.0 to the sum of squares, which changes no sum
+// that started at +0.0 (it is never -0.0), so only the stored values are
+// summed, in the same row order. Every feature counts as listed: its stored
+// rows hold all its non-zero ones.
+void learn_compressed_features(work &w, const problem &p)
+{
+    const compressed &X = *p.Xc;
+    for (std::int32_t i = 0; i < p.nd; i++) {
+        double s = 0.0;
+        bool finite = true;
+        for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++) {
+            const double x = X.values[m];
+            s = x * x + s;
+            finite = finite && std::isfinite(x);
+        }
+        w.bound_diag[i] = ((-1.0 / p.ny) + 1.0) * (-0.5) * s;
+        w.features.finite[i] = finite;
+        w.features.listed[i] = true;
+    }
+}
+
 } // namespace
 
-// The length of the row lists, known before learn_features fills them, so
-// that their memory comes with the rest of the work arrays.
+// The length of the row lists of a full X, known before learn_features
+// fills them, so that their memory comes with the rest of the work arrays.
 std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns)
 {
     std::int32_t n = 0;
@@ -43,6 +65,10 @@ std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns)
 // the bits require; whether the column is finite; and its row list.
 void learn_features(work &w, const problem &p)
 {
+    if (p.Xc) {
+        learn_compressed_features(w, p);
+        return;
+    }
     feature_facts &f = w.features;
     std::int32_t n = 0;
     for (std::int32_t i = 0; i < p.nd; i++) {

@@ -11,22 +11,35 @@
 
 #include <cstdint>
 
-// The arrays and counts dovex_approx was given (see dovex.h).
+// X in compressed columns (dovex_approx_sparse): column i stores
+// values[at[i] .. at[i+1]-1] in the increasing rows rows[at[i] .. at[i+1]-1];
+// every element not stored is +0.0.
+struct compressed {
+    const std::int32_t *at; // nd + 1
+    const std::int32_t *rows;
+    const double *values;
+};
+
+// The arrays and counts the fit was given (see dovex.h). X comes in one of
+// two forms: full (X, ns x nd; Xc null) or compressed (*Xc; X unused).
 struct problem {
-    double *W;           // nd x nc
-    const double *X, *Y; // ns x nd, ns x ny
+    double *W;            // nd x nc
+    const double *X, *Y;  // ns x nd, ns x ny
+    const compressed *Xc; // null for a full X
     double *XW, *E, *Z;  // ns x nc, ns x nc, ns
     double lambda1, lambda2;
     std::int32_t nd, ns, ny, nc;
 };
 
 // What is learned about each feature, column i of X, once per call
-// (features.cpp). Laid out as a compressed column: for a listed feature,
-// rows[at[i] .. at[i+1]-1] are the rows where X(k, i) is non-zero.
+// (features.cpp). Laid out as a compressed column: for a listed feature of
+// a full X, rows[at[i] .. at[i+1]-1] are the rows where X(k, i) is non-zero.
+// A compressed X lists every feature by its own stored rows, so at and rows
+// are left empty then.
 struct feature_facts {
     bool *finite;       // nd: the column holds no NaN and no infinity
-    bool *listed;       // nd: its non-zero rows are in rows[]
-    std::int32_t *at;   // nd + 1
+    bool *listed;       // nd: its non-zero rows are in rows[], or X's own
+    std::int32_t *at;   // nd + 1 for a full X
     std::int32_t *rows; // the listed columns' non-zero rows, increasing
 };
 
@@ -44,23 +57,24 @@ struct state_facts {
 
 // The work arrays, all from the host (work.cpp). The first seven are the
 // ones the fit has always asked for, in that order, with those sizes: a
-// host may rely on what it sees. Of them only visit_prob and bound_diag are
-// used: what the others would hold is read in place (ratio_col, x_col,
-// y_col) or summed on the fly (w_prev, w_change).
+// host may rely on what it sees. Of them only visit_prob, bound_diag and,
+// for a compressed X, x_col are used: what the others would hold is read
+// in place (ratio_col, y_col, x_col for a full X) or summed on the fly
+// (w_prev, w_change).
 struct work {
     double *w_change;   // nd * ny, unused
     double *w_prev;     // nd * ny, unused
     double *visit_prob; // nd * ny, used as nd x nc: chance to visit a zero weight
     double *ratio_col;  // ns, unused
     double *bound_diag; // nd: curvature bound of each feature
-    double *x_col;      // ns, unused
+    double *x_col;      // ns: all +0.0, or for a while a column of a compressed X
     double *y_col;      // ns, unused
     feature_facts features;
     state_facts state;
 };
 
 // work.cpp: every block the fit uses, asked for at once, and given back in
-// the same order. allocate reads X only to size the row lists.
+// the same order. allocate reads a full X only to size the row lists.
 work allocate(const problem &p);
 void release(work &w);
 

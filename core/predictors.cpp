@@ -12,7 +12,9 @@
 //   - exact[j]: column j of E holds exp's own bits for column j of XW, and
 //     that column of XW holds no -0.0;
 //   - the facts about X's columns (features.cpp): finite, and the rows
-//     where a listed column is not zero.
+//     where a listed column is not zero; a compressed X lists its own
+//     stored rows, which hold every non-zero one (and maybe stored zeros,
+//     which the shortcuts treat as they treat any zero of X).
 //
 // Two identities carry every shortcut. A sum s that started at +0.0 and has
 // only had values added to it is never -0.0 (a sum is -0.0 only when both
@@ -48,12 +50,38 @@ bool any_negative_zero(const double *v, std::int32_t n)
     return false;
 }
 
-// One row of the upkeep, in full: the old contribution taken out, the new
-// one put in, in this order. Returns whether the row is still tame.
-inline bool move_row(std::int32_t k, double *xw, double *e, double *Z, const double *x,
-                     double w_old, double w_new)
+// Column i of X with all ns rows, for the paths that walk every row: X's
+// own column when X is full; for a compressed X, full(X)'s column spread
+// into x_col, which done_with_column sets back to all +0.0, as mxCalloc
+// gave it. Those paths then run on exactly the values the call on full(X)
+// sees, +0.0 in every row not stored, at a cost of two passes over the
+// stored rows next to their pass over all rows.
+inline const double *full_column(const work &w, const problem &p, std::int32_t i)
 {
-    xw[k] = (xw[k] - w_old * x[k]) + w_new * x[k];
+    if (!p.Xc)
+        return p.X + p.ns * i;
+    const compressed &X = *p.Xc;
+    for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++)
+        w.x_col[X.rows[m]] = X.values[m];
+    return w.x_col;
+}
+
+inline void done_with_column(const work &w, const problem &p, std::int32_t i)
+{
+    if (!p.Xc)
+        return;
+    const compressed &X = *p.Xc;
+    for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++)
+        w.x_col[X.rows[m]] = 0.0;
+}
+
+// One row of the upkeep, in full, with x = X(k,i): the old contribution
+// taken out, the new one put in, in this order. Returns whether the row is
+// still tame.
+inline bool move_row(std::int32_t k, double *xw, double *e, double *Z, double x, double w_old,
+                     double w_new)
+{
+    xw[k] = (xw[k] - w_old * x) + w_new * x;
     const double ek = std::exp(xw[k]);
     const double zk = (ek - e[k]) + Z[k];
     Z[k] = zk;
@@ -65,10 +93,10 @@ inline bool move_row(std::int32_t k, double *xw, double *e, double *Z, const dou
 // its own bits, exp would give back E(k,j)'s bits and Z(k) would gain +0.0,
 // so the row is left as it is and exp is not called: most rows of a visit
 // that keeps a non-zero weight, or moves it by less than XW's last bit.
-inline bool move_row_exact(std::int32_t k, double *xw, double *e, double *Z, const double *x,
+inline bool move_row_exact(std::int32_t k, double *xw, double *e, double *Z, double x,
                            double w_old, double w_new)
 {
-    const double moved = (xw[k] - w_old * x[k]) + w_new * x[k];
+    const double moved = (xw[k] - w_old * x) + w_new * x;
     if (bits_of(moved) == bits_of(xw[k]))
         return true;
     xw[k] = moved;
@@ -101,21 +129,33 @@ void recheck_tame(state_facts &s, const problem &p)
 // other rows are left out.
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 {
-    const double *x = p.X + p.ns * i;
     const double *y = p.Y + p.ns * j;
     const double *e = p.E + p.ns * j;
     const double *Z = p.Z;
     double g = 0.0;
-    if (w.state.tame && w.features.listed[i]) {
+    if (w.state.tame && w.features.listed[i] && !p.Xc) {
+        const double *x = p.X + p.ns * i;
         const std::int32_t *rows = w.features.rows + w.features.at[i];
         const std::int32_t n = w.features.at[i + 1] - w.features.at[i];
         for (std::int32_t m = 0; m < n; m++) {
             const std::int32_t k = rows[m];
             g = (y[k] - e[k] / Z[k]) * x[k] + g;
         }
+    } else if (w.state.tame && w.features.listed[i]) {
+        // A compressed X: the stored values, in their rows' order.
+        const compressed &X = *p.Xc;
+        const std::int32_t *rows = X.rows + X.at[i];
+        const double *x = X.values + X.at[i];
+        const std::int32_t n = X.at[i + 1] - X.at[i];
+        for (std::int32_t m = 0; m < n; m++) {
+            const std::int32_t k = rows[m];
+            g = (y[k] - e[k] / Z[k]) * x[m] + g;
+        }
     } else {
+        const double *x = full_column(w, p, i);
         for (std::int32_t k = 0; k < p.ns; k++)
             g = (y[k] - e[k] / Z[k]) * x[k] + g;
+        done_with_column(w, p, i);
     }
     return g;
 }
@@ -132,9 +172,10 @@ double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 //      where XW's bits change;
 //   4. otherwise every row in full, after which the column is exact unless
 //      it holds a -0.0 (the upkeep makes a -0.0 only out of a -0.0).
-// Every path keeps exact[j] true once it is; 2 to 4 lose tame when a row's E
-// grows past 2^500 or its Z falls below 2^-500, and tame then stays lost
-// until the next sweep's recheck.
+// A compressed X takes path 2 over its stored rows, and 3 and 4 over
+// full(X)'s column. Every path keeps exact[j] true once it is; 2 to 4 lose
+// tame when a row's E grows past 2^500 or its Z falls below 2^-500, and
+// tame then stays lost until the next sweep's recheck.
 //
 // Each row is moved on its own, so the order of the rows changes no bit.
 // The loops count down to zero, which spares them a register for their end
@@ -147,24 +188,37 @@ void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_
     if (exact && w_old == 0 && w_new == 0 && f.finite[i])
         return;
 
-    const double *x = p.X + p.ns * i;
     double *xw = p.XW + p.ns * j;
     double *e = p.E + p.ns * j;
     double *Z = p.Z;
     const std::int32_t ns = p.ns;
     bool tame = true;
     if (exact && f.listed[i] && std::isfinite(w_old) && std::isfinite(w_new)) {
-        const std::int32_t *rows = f.rows + f.at[i];
-        const std::int32_t n = f.at[i + 1] - f.at[i];
-        for (std::int32_t m = n - 1; m >= 0; m--)
-            tame &= move_row_exact(rows[m], xw, e, Z, x, w_old, w_new);
-    } else if (exact) {
-        for (std::int32_t k = ns - 1; k >= 0; k--)
-            tame &= move_row_exact(k, xw, e, Z, x, w_old, w_new);
+        if (!p.Xc) {
+            const double *x = p.X + p.ns * i;
+            const std::int32_t *rows = f.rows + f.at[i];
+            const std::int32_t n = f.at[i + 1] - f.at[i];
+            for (std::int32_t m = n - 1; m >= 0; m--)
+                tame &= move_row_exact(rows[m], xw, e, Z, x[rows[m]], w_old, w_new);
+        } else {
+            const compressed &X = *p.Xc;
+            const std::int32_t *rows = X.rows + X.at[i];
+            const double *x = X.values + X.at[i];
+            const std::int32_t n = X.at[i + 1] - X.at[i];
+            for (std::int32_t m = n - 1; m >= 0; m--)
+                tame &= move_row_exact(rows[m], xw, e, Z, x[m], w_old, w_new);
+        }
     } else {
-        for (std::int32_t k = ns - 1; k >= 0; k--)
-            tame &= move_row(k, xw, e, Z, x, w_old, w_new);
-        s.exact[j] = s.exact[j] || !any_negative_zero(xw, ns);
+        const double *x = full_column(w, p, i);
+        if (exact) {
+            for (std::int32_t k = ns - 1; k >= 0; k--)
+                tame &= move_row_exact(k, xw, e, Z, x[k], w_old, w_new);
+        } else {
+            for (std::int32_t k = ns - 1; k >= 0; k--)
+                tame &= move_row(k, xw, e, Z, x[k], w_old, w_new);
+            s.exact[j] = s.exact[j] || !any_negative_zero(xw, ns);
+        }
+        done_with_column(w, p, i);
     }
     s.tame = s.tame && tame;
 }

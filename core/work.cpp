@@ -26,11 +26,12 @@ work allocate(const problem &p)
     w.bound_diag = zeros<double>(p.nd);
     w.x_col = zeros<double>(p.ns);
     w.y_col = zeros<double>(p.ns);
-    // The core's own, after the seven.
+    // The core's own, after the seven. A compressed X needs no row lists:
+    // it is its own.
     w.features.finite = zeros<bool>(p.nd);
     w.features.listed = zeros<bool>(p.nd);
-    w.features.at = zeros<std::int32_t>(static_cast<std::size_t>(p.nd) + 1);
-    w.features.rows = zeros<std::int32_t>(listed_row_count(p.X, p.nd, p.ns));
+    w.features.at = zeros<std::int32_t>(p.Xc ? 0 : static_cast<std::size_t>(p.nd) + 1);
+    w.features.rows = zeros<std::int32_t>(p.Xc ? 0 : listed_row_count(p.X, p.nd, p.ns));
     w.state.tame = false;
     w.state.exact = zeros<bool>(p.nc);
     return w;

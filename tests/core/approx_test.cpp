@@ -284,3 +284,54 @@ TEST(Degenerate, NullDataPointersOfEmptyArrays)
         EXPECT_EQ(Z, std::vector<double>(ns, 2.0));
     }
 }
+
+TEST(Compressed, FitsAShapePastThirtyTwoBitsWithoutAnythingOfItsFullSize)
+{
+    // 50,000 x 50,000 is 2.5e9 elements, past any 32-bit count, but holds
+    // 10,000 values: features 0..9 are 1 on the first 2,000 samples of
+    // "their" class (i % 2), every other feature is all zero.
+    const std::int32_t ns = 50000, nd = 50000, nc = 2;
+    std::vector<std::int32_t> at{0}, rows;
+    std::vector<double> values;
+    for (std::int32_t i = 0; i < nd; i++) {
+        for (std::int32_t k = i % 2; i < 10 && k < 2000; k += 2) {
+            rows.push_back(k);
+            values.push_back(1.0);
+        }
+        at.push_back(static_cast<std::int32_t>(rows.size()));
+    }
+    std::vector<double> Y(static_cast<size_t>(ns) * nc, 0.0);
+    for (std::int32_t k = 0; k < ns; k++)
+        Y[k + static_cast<size_t>(ns) * (k % 2)] = 1.0;
+    const start_state s = zero_start(ns, nc);
+    std::vector<double> W(static_cast<size_t>(nd) * nc, 0.0), XW = s.XW, E = s.E, Z = s.Z;
+    host_reset();
+    std::srand(5);
+    dovex_approx_sparse(W.data(), at.data(), rows.data(), values.data(), Y.data(), XW.data(),
+                        E.data(), Z.data(), 1.0, 0.1, 1e-6, 3, nd, ns, nc, nc);
+
+    EXPECT_EQ(count_lines(host_log().out), 3);
+    for (std::int32_t i = 0; i < nd; i++)
+        for (std::int32_t j = 0; j < nc; j++) {
+            const double w = W[i + static_cast<size_t>(nd) * j];
+            if (i < 10 && j == i % 2)
+                EXPECT_GT(w, 0.0) << i;
+            else if (i < 10)
+                EXPECT_LT(w, 0.0) << i;
+            else
+                ASSERT_EQ(w, 0.0) << i;
+        }
+    // The state follows X W: row 0 has the five features of class 0 at 1;
+    // from row 2000 on every score stays 0.
+    double score = 0;
+    for (std::int32_t i = 0; i < 10; i += 2)
+        score += W[i];
+    EXPECT_NEAR(XW[0], score, 1e-12);
+    EXPECT_EQ(XW[30000], 0.0);
+    EXPECT_EQ(E[30000 + static_cast<size_t>(ns)], 1.0);
+    EXPECT_NEAR(Z[0], std::exp(XW[0]) + std::exp(XW[ns]), 1e-12);
+    // Nothing larger than the per-pair work arrays, nd * ny values.
+    for (const host_block &b : host_log().allocs)
+        EXPECT_LE(b.count, static_cast<std::size_t>(nd) * nc);
+    EXPECT_EQ(host_log().live, 0);
+}
