@@ -1,9 +1,10 @@
 // W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)
 //
 // The MEX gateway: checks the call, copies the predictor state the fit
-// updates (so the caller's XW, E and Z stay as they were), creates the
-// all-zero W, runs the fit once and frees the copies. It builds against
-// MATLAB's and Octave's mex.h alike, so it uses only names both provide.
+// updates (so the caller's XW, E and Z stay as they were) and, for a
+// sparse X, its indices in the fit's 32 bits, creates the all-zero W, runs
+// the fit once and frees the copies. It builds against MATLAB's and
+// Octave's mex.h alike, so it uses only names both provide.
 #include "mex.h"
 
 #include "dovex.h"
@@ -48,8 +49,9 @@ bool check_count(const char *name, std::uint64_t n, const char *what)
     return false;
 }
 
-// A full, real double array: what the fit reads every input as.
-bool check_kind(const mxArray *a, const char *name)
+// A full, real double array: what the fit reads every input as; for X, a
+// sparse one too.
+bool check_kind(const mxArray *a, const char *name, bool may_be_sparse = false)
 {
     if (!mxIsDouble(a)) {
         mexErrMsgIdAndTxt("dovex_fit:notDouble", "%s must be of class double; it is %s.", name,
@@ -60,17 +62,17 @@ bool check_kind(const mxArray *a, const char *name)
         mexErrMsgIdAndTxt("dovex_fit:complex", "%s must be real; it is complex.", name);
         return false;
     }
-    if (mxIsSparse(a)) {
+    if (mxIsSparse(a) && !may_be_sparse) {
         mexErrMsgIdAndTxt("dovex_fit:sparse", "%s must be full; it is sparse.", name);
         return false;
     }
     return true;
 }
 
-// A full real double 2-D matrix whose dimensions each fit the 32-bit counts.
-bool check_matrix(const mxArray *a, const char *name)
+// A real double 2-D matrix whose dimensions each fit the 32-bit counts.
+bool check_matrix(const mxArray *a, const char *name, bool may_be_sparse = false)
 {
-    if (!check_kind(a, name))
+    if (!check_kind(a, name, may_be_sparse))
         return false;
     const int ndims = static_cast<int>(mxGetNumberOfDimensions(a));
     if (ndims != 2) {
@@ -79,6 +81,41 @@ bool check_matrix(const mxArray *a, const char *name)
         return false;
     }
     return check_count(name, mxGetM(a), "rows") && check_count(name, mxGetN(a), "columns");
+}
+
+// A sparse X as the fit walks it: at most 2147483647 stored elements;
+// column starts that rise from 0 to that count; in each column, rows that
+// increase and stay below ns. The host makes its sparse arrays so, but a
+// module can hand over any, and a row out of place would be written out
+// of bounds.
+bool check_sparse(const mxArray *X, std::uint64_t ns, std::uint64_t nd)
+{
+    const mwIndex *jc = mxGetJc(X), *ir = mxGetIr(X);
+    const std::uint64_t nnz = static_cast<std::uint64_t>(jc[nd]);
+    if (!check_count("X", nnz, "stored elements"))
+        return false;
+    for (std::uint64_t i = 0; i < nd; i++) {
+        const std::uint64_t first = static_cast<std::uint64_t>(jc[i]);
+        const std::uint64_t end = static_cast<std::uint64_t>(jc[i + 1]);
+        if ((i == 0 && first != 0) || end < first || end > nnz) {
+            mexErrMsgIdAndTxt("dovex_fit:badSparse",
+                              "X is not a valid sparse matrix: its column starts do not rise "
+                              "from 0 to its %.0f stored elements (column %.0f).",
+                              num(nnz), num(i + 1));
+            return false;
+        }
+        for (std::uint64_t m = first; m < end; m++) {
+            const std::uint64_t k = static_cast<std::uint64_t>(ir[m]);
+            if (k >= ns || (m > first && k <= static_cast<std::uint64_t>(ir[m - 1]))) {
+                mexErrMsgIdAndTxt("dovex_fit:badSparse",
+                                  "X is not a valid sparse matrix: the rows of column %.0f are "
+                                  "not increasing and below %.0f.",
+                                  num(i + 1), num(ns));
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 bool check_rows(const mxArray *a, const char *name, std::uint64_t ns)
@@ -102,15 +139,15 @@ bool check_scalar(const mxArray *a, const char *name)
 }
 
 // All nine inputs, in position order; the first failure raises the error.
-// Only sizes and kinds are read here, no data.
+// Only sizes, kinds and a sparse X's indices are read here, no values.
 bool check_inputs(const mxArray *const in[])
 {
     const mxArray *X = in[0], *Y = in[1], *XW = in[2], *E = in[3], *Z = in[4];
 
-    if (!check_matrix(X, "X"))
+    if (!check_matrix(X, "X", true))
         return false;
     const std::uint64_t ns = mxGetM(X), nd = mxGetN(X);
-    if (!check_count("X", ns * nd, "elements"))
+    if (mxIsSparse(X) ? !check_sparse(X, ns, nd) : !check_count("X", ns * nd, "elements"))
         return false;
 
     if (!check_matrix(Y, "Y") || !check_rows(Y, "Y", ns))
@@ -170,6 +207,16 @@ double *copy_of(const mxArray *a, std::int32_t count)
     return c;
 }
 
+// A sparse X's indices in the fit's 32-bit counts, which the checks keep
+// them within.
+std::int32_t *indices_of(const mwIndex *v, std::uint64_t count)
+{
+    std::int32_t *c = static_cast<std::int32_t *>(mxCalloc(count, 4));
+    for (std::uint64_t m = 0; m < count; m++)
+        c[m] = static_cast<std::int32_t>(v[m]);
+    return c;
+}
+
 } // namespace
 
 extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[])
@@ -197,12 +244,27 @@ extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, co
     double *XW = copy_of(prhs[2], ns * nc);
     double *E = copy_of(prhs[3], ns * nc);
     double *Z = copy_of(prhs[4], ns);
+    const bool sparse = mxIsSparse(prhs[0]);
+    std::int32_t *at = nullptr, *rows = nullptr;
+    if (sparse) {
+        const mwIndex *jc = mxGetJc(prhs[0]);
+        at = indices_of(jc, static_cast<std::uint64_t>(nd) + 1);
+        rows = indices_of(mxGetIr(prhs[0]), static_cast<std::uint64_t>(jc[nd]));
+    }
 
     plhs[0] = mxCreateDoubleMatrix(nd, nc, mxREAL);
-    dovex_approx(mxGetPr(plhs[0]), mxGetPr(prhs[0]), mxGetPr(prhs[1]), XW, E, Z, lambda1, lambda2,
-                 tol, max_sweeps, nd, ns, ny, nc);
+    if (sparse)
+        dovex_approx_sparse(mxGetPr(plhs[0]), at, rows, mxGetPr(prhs[0]), mxGetPr(prhs[1]), XW, E,
+                            Z, lambda1, lambda2, tol, max_sweeps, nd, ns, ny, nc);
+    else
+        dovex_approx(mxGetPr(plhs[0]), mxGetPr(prhs[0]), mxGetPr(prhs[1]), XW, E, Z, lambda1,
+                     lambda2, tol, max_sweeps, nd, ns, ny, nc);
 
     mxFree(XW);
     mxFree(E);
     mxFree(Z);
+    if (sparse) {
+        mxFree(at);
+        mxFree(rows);
+    }
 }

@@ -22,9 +22,11 @@ extern "C" {
 
 typedef struct mxArray_tag mxArray;
 
-/* Dimensions and indices of the 32-bit-dimension interface. */
+/* Dimensions of the 32-bit-dimension interface. The row and column
+ * indices of a sparse array are as wide as a pointer, as the host stores
+ * them: 64-bit on 64-bit hosts, 32-bit on 32-bit ones. */
 typedef int mwSize;
-typedef int mwIndex;
+typedef size_t mwIndex;
 
 typedef enum {
     mxUNKNOWN_CLASS,
@@ -51,15 +53,27 @@ typedef enum { mxREAL, mxCOMPLEX } mxComplexity;
 /* Modules call these under their plain names; the 32-bit-dimension
  * interface exports them with a _700 suffix. */
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
+#define mxCreateSparse mxCreateSparse_700
 #define mxGetNumberOfDimensions mxGetNumberOfDimensions_700
 
 /* A new m x n double matrix, all zeros (real and, if complex, imaginary). */
 STANDIN_MX_API mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
+/* A new m x n sparse double matrix with room for nzmax stored elements (at
+ * least one) and none stored: its column starts (mxGetJc, n + 1 of them)
+ * are all 0. Column c stores the elements jc[c] .. jc[c+1]-1 of the values
+ * (mxGetPr, and mxGetPi if complex) in the rows ir[jc[c]] .. (mxGetIr),
+ * counted from 0 and increasing; every other element is zero. */
+STANDIN_MX_API mxArray *mxCreateSparse_700(int m, int n, int nzmax, mxComplexity flag);
 STANDIN_MX_API void mxDestroyArray(mxArray *a);
 
 STANDIN_MX_API double *mxGetPr(const mxArray *a); /* real data; NULL for an array without data */
 STANDIN_MX_API double *mxGetPi(const mxArray *a); /* imaginary data; NULL for a real array */
 STANDIN_MX_API void *mxGetData(const mxArray *a);
+/* A sparse array's row indices and column starts, and its room for stored
+ * elements; NULL (or 0) for a full array or one without data. */
+STANDIN_MX_API mwIndex *mxGetIr(const mxArray *a);
+STANDIN_MX_API mwIndex *mxGetJc(const mxArray *a);
+STANDIN_MX_API size_t mxGetNzmax(const mxArray *a);
 STANDIN_MX_API size_t mxGetM(const mxArray *a); /* rows */
 STANDIN_MX_API size_t mxGetN(const mxArray *a); /* product of all dimensions but the first */
 STANDIN_MX_API size_t mxGetNumberOfElements(const mxArray *a);

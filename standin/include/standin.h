@@ -14,10 +14,11 @@ typedef void (*mex_function_t)(int nlhs, mxArray *plhs[], int nrhs, const mxArra
 
 /* A new array of any class, real or complex, full or sparse, with ndims
  * (at least 2) dimensions. With with_data 0 the array has its dimensions
- * only and no data (mxGetPr and mxGetData give NULL): that describes arrays
- * far larger than memory, to exercise a module's size checks. With data,
- * a full array holds its elements zero-filled; a sparse one holds no
- * non-zero. Returns NULL when the memory cannot be had. */
+ * only and no data (mxGetPr, mxGetData, mxGetIr and mxGetJc give NULL):
+ * that describes arrays far larger than memory, to exercise a module's size
+ * checks. With data, a full array holds its elements zero-filled; a sparse
+ * one has room for one element and stores none (mxCreateSparse gives more
+ * room). Returns NULL when the memory cannot be had. */
 STANDIN_MX_API mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, size_t ndims,
                                       const size_t *dims, int with_data);
 

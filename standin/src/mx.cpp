@@ -18,7 +18,8 @@ struct mxArray_tag {
     std::vector<std::size_t> dims; // at least two
     void *pr;                      // NULL for an array without data
     void *pi;
-    mwIndex *ir, *jc; // sparse storage: one slot, no non-zero
+    mwIndex *ir, *jc;  // sparse storage: nzmax rows, one start per column and the end
+    std::size_t nzmax; // slots of pr, pi and ir of a sparse array
 };
 
 namespace {
@@ -73,6 +74,41 @@ void release(mxArray *a)
     delete a;
 }
 
+// standin_array with room for nzmax stored elements when sparse.
+mxArray *make_array(mxClassID cls, mxComplexity cx, bool sparse, std::size_t ndims,
+                    const std::size_t *dims, bool with_data, std::size_t nzmax)
+{
+    mxArray *a = new mxArray_tag{
+        cls, cx == mxCOMPLEX, sparse, {}, nullptr, nullptr, nullptr, nullptr, 0};
+    a->dims.assign(dims, dims + ndims);
+    a->dims.resize(ndims < 2 ? 2 : ndims, ndims == 0 ? 0 : 1);
+    const std::size_t esize = standin_element_size(cls);
+    if (with_data && esize > 0) {
+        // A sparse array keeps nzmax slots and an all-zero column index.
+        const std::size_t n = a->sparse ? nzmax : product(a->dims.data(), a->dims.size());
+        const std::size_t slots = n ? n : 1; // never NULL data for an empty array
+        bool ok = slots <= SIZE_MAX / esize && (a->pr = std::calloc(slots, esize)) != nullptr;
+        if (ok && a->complex)
+            ok = (a->pi = std::calloc(slots, esize)) != nullptr;
+        if (ok && a->sparse) {
+            a->nzmax = slots;
+            const std::size_t cols = product(a->dims.data() + 1, a->dims.size() - 1);
+            ok =
+                cols < SIZE_MAX / sizeof(mwIndex) &&
+                (a->ir = static_cast<mwIndex *>(std::calloc(slots, sizeof(mwIndex)))) != nullptr &&
+                (a->jc = static_cast<mwIndex *>(std::calloc(cols + 1, sizeof(mwIndex)))) != nullptr;
+        }
+        if (!ok) {
+            release(a);
+            return nullptr;
+        }
+    }
+    state().arrays[a] = state().current;
+    if (state().current)
+        state().report.arrays_created++;
+    return a;
+}
+
 } // namespace
 
 extern "C" {
@@ -104,34 +140,7 @@ std::size_t standin_element_size(mxClassID cls)
 mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, std::size_t ndims,
                        const std::size_t *dims, int with_data)
 {
-    mxArray *a =
-        new mxArray_tag{cls, cx == mxCOMPLEX, sparse != 0, {}, nullptr, nullptr, nullptr, nullptr};
-    a->dims.assign(dims, dims + ndims);
-    a->dims.resize(ndims < 2 ? 2 : ndims, ndims == 0 ? 0 : 1);
-    const std::size_t esize = standin_element_size(cls);
-    if (with_data && esize > 0) {
-        // A sparse array keeps one slot and an all-zero column index.
-        const std::size_t n = a->sparse ? 1 : product(a->dims.data(), a->dims.size());
-        const std::size_t slots = n ? n : 1; // never NULL data for an empty array
-        bool ok = slots <= SIZE_MAX / esize && (a->pr = std::calloc(slots, esize)) != nullptr;
-        if (ok && a->complex)
-            ok = (a->pi = std::calloc(slots, esize)) != nullptr;
-        if (ok && a->sparse) {
-            const std::size_t cols = product(a->dims.data() + 1, a->dims.size() - 1);
-            ok =
-                cols < SIZE_MAX / sizeof(mwIndex) &&
-                (a->ir = static_cast<mwIndex *>(std::calloc(1, sizeof(mwIndex)))) != nullptr &&
-                (a->jc = static_cast<mwIndex *>(std::calloc(cols + 1, sizeof(mwIndex)))) != nullptr;
-        }
-        if (!ok) {
-            release(a);
-            return nullptr;
-        }
-    }
-    state().arrays[a] = state().current;
-    if (state().current)
-        state().report.arrays_created++;
-    return a;
+    return make_array(cls, cx, sparse != 0, ndims, dims, with_data != 0, 1);
 }
 
 mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag)
@@ -144,6 +153,20 @@ mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag)
     mxArray *a = standin_array(mxDOUBLE_CLASS, flag, 0, 2, dims, 1);
     if (!a)
         fail("standin:outOfMemory", "Out of memory creating a double matrix.");
+    return a;
+}
+
+mxArray *mxCreateSparse_700(int m, int n, int nzmax, mxComplexity flag)
+{
+    if (m < 0 || n < 0 || nzmax < 0) {
+        fail("standin:negativeSize", "mxCreateSparse was given a negative size.");
+        return nullptr;
+    }
+    const std::size_t dims[2] = {static_cast<std::size_t>(m), static_cast<std::size_t>(n)};
+    mxArray *a = make_array(mxDOUBLE_CLASS, flag, true, 2, dims, true,
+                            static_cast<std::size_t>(nzmax));
+    if (!a)
+        fail("standin:outOfMemory", "Out of memory creating a sparse matrix.");
     return a;
 }
 
@@ -175,6 +198,21 @@ double *mxGetPi(const mxArray *a)
 void *mxGetData(const mxArray *a)
 {
     return a->pr;
+}
+
+mwIndex *mxGetIr(const mxArray *a)
+{
+    return a->ir;
+}
+
+mwIndex *mxGetJc(const mxArray *a)
+{
+    return a->jc;
+}
+
+std::size_t mxGetNzmax(const mxArray *a)
+{
+    return a->nzmax;
 }
 
 std::size_t mxGetM(const mxArray *a)

@@ -4,6 +4,7 @@
 // in position order is the one reported.
 #include "module_call.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -78,8 +79,9 @@ TEST_F(Checks, EveryInputMustBeRealAndFull)
         {XW, {150, 3}, true, false, "dovex_fit:complex", "XW must be real; it is complex."},
         {Z, {150, 1}, true, false, "dovex_fit:complex", "Z must be real; it is complex."},
         {tol, {1, 1}, true, false, "dovex_fit:complex", "tol must be real; it is complex."},
-        {X, {150, 4}, false, true, "dovex_fit:sparse", "X must be full; it is sparse."},
         {Y, {150, 3}, false, true, "dovex_fit:sparse", "Y must be full; it is sparse."},
+        {XW, {150, 3}, false, true, "dovex_fit:sparse", "XW must be full; it is sparse."},
+        {Z, {150, 1}, false, true, "dovex_fit:sparse", "Z must be full; it is sparse."},
         {E, {150, 3}, false, true, "dovex_fit:sparse", "E must be full; it is sparse."},
         {lambda2, {1, 1}, false, true, "dovex_fit:sparse", "lambda2 must be full; it is sparse."},
         {max_sweeps,
@@ -88,12 +90,48 @@ TEST_F(Checks, EveryInputMustBeRealAndFull)
          true,
          "dovex_fit:sparse",
          "max_sweeps must be full; it is sparse."},
-        // Complexity is checked before storage.
+        // Complexity is checked before storage; X may be sparse, not complex.
         {Y, {150, 3}, true, true, "dovex_fit:complex", "Y must be real; it is complex."},
+        {X, {150, 4}, true, true, "dovex_fit:complex", "X must be real; it is complex."},
     };
     for (const auto &c : cases)
         expect_refused(c.a, array(mxDOUBLE_CLASS, c.dims, c.complex ? mxCOMPLEX : mxREAL, c.sparse),
                        c.id, c.message);
+    // A sparse logical X is no double.
+    expect_refused(X, array(mxLOGICAL_CLASS, {150, 4}, mxREAL, true), "dovex_fit:notDouble",
+                   "X must be of class double; it is logical.");
+}
+
+TEST_F(Checks, ASparseXMustBeWellFormed)
+{
+    // Columns of 3, 0 and 2 stored elements in a 5 x 3 X, with Y, XW, E and
+    // Z to match; each case breaks one index.
+    const struct {
+        std::vector<mwIndex> jc, ir;
+        const char *message;
+    } cases[] = {
+        {{1, 3, 3, 5}, {0, 2, 4, 1, 3}, "its column starts do not rise from 0 to its 5 stored "
+                                        "elements (column 1)."},
+        {{0, 3, 2, 5}, {0, 2, 4, 1, 3}, "its column starts do not rise from 0 to its 5 stored "
+                                        "elements (column 2)."},
+        {{0, 6, 3, 5}, {0, 2, 4, 1, 3}, "its column starts do not rise from 0 to its 5 stored "
+                                        "elements (column 1)."},
+        {{0, 3, 3, 5}, {0, 4, 2, 1, 3}, "the rows of column 1 are not increasing and below 5."},
+        {{0, 3, 3, 5}, {0, 2, 2, 1, 3}, "the rows of column 1 are not increasing and below 5."},
+        {{0, 3, 3, 5}, {0, 2, 4, 1, 5}, "the rows of column 3 are not increasing and below 5."},
+        {{0, 3, 3, 5}, {0, 2, 4, 3, 1}, "the rows of column 3 are not increasing and below 5."},
+    };
+    for (const auto &c : cases) {
+        mxArray *bad = own(mxCreateSparse(5, 3, 5, mxREAL));
+        std::copy(c.jc.begin(), c.jc.end(), mxGetJc(bad));
+        std::copy(c.ir.begin(), c.ir.end(), mxGetIr(bad));
+        std::vector<const mxArray *> in = {bad,        matrix(5, 2),   matrix(5, 2),
+                                           matrix(5, 2), matrix(5, 1), scalar(1),
+                                           scalar(0.1),  scalar(1e-4), scalar(5)};
+        SCOPED_TRACE(c.message);
+        expect_refused(in, "dovex_fit:badSparse",
+                       std::string("X is not a valid sparse matrix: ") + c.message);
+    }
 }
 
 TEST_F(Checks, MatricesMustBeTwoDimensional)
@@ -202,6 +240,30 @@ TEST_F(Checks, CountsMustFitInThirtyTwoBits)
     expect_refused(in, id,
                    "XW has 3000000000 columns; the fit counts columns in 32 bits, so at most "
                    "2147483647 are supported.");
+
+    // A sparse X counts its stored elements, not its size, in 32 bits. This
+    // one claims one more than fit in its column starts, which is all the
+    // check reads; it has room for one value only.
+    mxArray *many = own(mxCreateSparse(2147483647, 2, 1, mxREAL));
+    mxGetJc(many)[1] = 2147483647;
+    mxGetJc(many)[2] = 2147483648u;
+    expect_refused(X, many, id,
+                   "X has 2147483648 stored elements; the fit counts stored elements in 32 bits, "
+                   "so at most 2147483647 are supported.");
+    expect_refused(X, array(mxDOUBLE_CLASS, {3000000000u, 2}, mxREAL, true, false), id,
+                   "X has 3000000000 rows; the fit counts rows in 32 bits, so at most "
+                   "2147483647 are supported.");
+}
+
+TEST_F(Checks, ASparseXMayHaveMoreElementsThanThirtyTwoBitsCount)
+{
+    // 60000 x 50000 is 3e9 elements, and passes; XW is then refused by its
+    // rows. (Such a fit runs in the gateway tests.)
+    std::vector<const mxArray *> in = valid();
+    in[X] = own(mxCreateSparse(60000, 50000, 1, mxREAL));
+    in[Y] = matrix(60000, 2);
+    in[XW] = matrix(6, 2);
+    expect_refused(in, "dovex_fit:badSize", "XW must have 60000 rows, as X has; it has 6.");
 }
 
 TEST_F(Checks, TheLargestCountsThatFitPass)

@@ -1,11 +1,13 @@
 // The module dovex_fit.mexa64 as MATLAB sees it: loaded by path through the
 // stand-in host and called with arrays. Argument counts, input checks, the
 // shape of W, the caller's arrays left alone, scratch memory returned, and
-// the same bits as a direct call of the fitting core.
+// the same bits as a direct call of the fitting core, for a sparse X the
+// same bits as the full call on full(X).
 #include "module_call.h"
 
 #include "dovex.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -74,29 +76,34 @@ TEST_F(Gateway, WHasAsManyRowsAsFeaturesAndColumnsAsXW)
 TEST_F(Gateway, LeavesEveryInputUnchangedAndFreesItsScratchMemory)
 {
     const dataset d = load_dataset("iris");
-    const std::vector<const mxArray *> in = inputs(d, 1, 0.1, 1e-4, 10);
-    std::vector<std::vector<unsigned char>> before;
-    for (const mxArray *a : in)
-        before.push_back(bytes_of(a));
-    const std::size_t live = standin_live_blocks();
+    for (bool sparse_x : {false, true}) {
+        SCOPED_TRACE(sparse_x ? "sparse X" : "full X");
+        std::vector<const mxArray *> in = inputs(d, 1, 0.1, 1e-4, 10);
+        if (sparse_x)
+            in[0] = sparse(d.ns, d.nd, d.X.data(), true);
+        std::vector<std::vector<unsigned char>> before;
+        for (const mxArray *a : in)
+            before.push_back(bytes_of(a));
+        const std::size_t live = standin_live_blocks();
 
-    const call_result r = call(1, in);
-    ASSERT_FALSE(r.o.failed) << r.o.message;
-    // The fit did work on its copies: weights moved.
-    std::size_t nonzero = 0;
-    for (double w : values_of(r.W))
-        nonzero += w != 0;
-    EXPECT_GT(nonzero, 0u);
-    for (std::size_t i = 0; i < in.size(); i++)
-        EXPECT_EQ(bytes_of(in[i]), before[i]) << "input " << i + 1 << " was written";
+        const call_result r = call(1, in);
+        ASSERT_FALSE(r.o.failed) << r.o.message;
+        // The fit did work on its copies: weights moved.
+        std::size_t nonzero = 0;
+        for (double w : values_of(r.W))
+            nonzero += w != 0;
+        EXPECT_GT(nonzero, 0u);
+        for (std::size_t i = 0; i < in.size(); i++)
+            EXPECT_EQ(bytes_of(in[i]), before[i]) << "input " << i + 1 << " was written";
 
-    // Three copies, the core's seven work arrays and its five bookkeeping
-    // blocks (column flags and row lists, class flags), all freed by the
-    // module.
-    EXPECT_EQ(r.o.callocs, 15u);
-    EXPECT_EQ(r.o.left_blocks, 0u);
-    EXPECT_EQ(r.o.bad_frees, 0u);
-    EXPECT_EQ(standin_live_blocks(), live);
+        // Three copies (and a sparse X's two index copies), the core's seven
+        // work arrays and its five bookkeeping blocks (column flags and row
+        // lists, class flags), all freed by the module.
+        EXPECT_EQ(r.o.callocs, sparse_x ? 17u : 15u);
+        EXPECT_EQ(r.o.left_blocks, 0u);
+        EXPECT_EQ(r.o.bad_frees, 0u);
+        EXPECT_EQ(standin_live_blocks(), live);
+    }
 }
 
 TEST_F(Gateway, SweepLimitBelowOneGivesZerosPrintsNothingAndDrawsNothing)
@@ -143,13 +150,15 @@ TEST_F(Gateway, NoSamplesStillGivesAWOfFeaturesByClasses)
 class SameAsCore : public Gateway
 {
   protected:
+    // X, when given, is the module's X instead of d.X, which the core gets.
     void expect_same(const dataset &d, const start_state &s, std::int32_t ny_extra, double lambda1,
-                     double lambda2, double tol, double max_sweeps, unsigned seed)
+                     double lambda2, double tol, double max_sweeps, unsigned seed,
+                     const mxArray *X = nullptr)
     {
         const std::int32_t ny = d.nc + ny_extra;
         std::vector<double> Y(d.Y);
         Y.resize(static_cast<std::size_t>(d.ns) * ny, 0.25);
-        const std::vector<const mxArray *> in = {matrix(d.ns, d.nd, d.X.data()),
+        const std::vector<const mxArray *> in = {X ? X : matrix(d.ns, d.nd, d.X.data()),
                                                  matrix(d.ns, ny, Y.data()),
                                                  matrix(d.ns, d.nc, s.XW.data()),
                                                  matrix(d.ns, d.nc, s.E.data()),
@@ -209,6 +218,86 @@ TEST_F(SameAsCore, DigitsForAFewSweeps)
     for (double &x : d.X)
         x /= 16.0;
     expect_same(d, zero_start(d.ns, d.nc), 0, 5.0, 0.5, 1e-4, 3, 42);
+}
+
+// ---------------------------------------------------------- sparse X --
+
+TEST_F(SameAsCore, ASparseXGivesTheBitsOfTheFullCallOnFullX)
+{
+    dataset d = load_dataset("digits");
+    for (double &x : d.X)
+        x /= 16.0;
+    const start_state s = zero_start(d.ns, d.nc);
+    // Half the pixels are zero; stored or not, they are the same +0.0.
+    for (bool zeros_too : {false, true}) {
+        SCOPED_TRACE(zeros_too ? "zeros stored" : "zeros not stored");
+        const mxArray *X = sparse(d.ns, d.nd, d.X.data(), zeros_too);
+        expect_same(d, s, 0, 5.0, 0.5, 1e-4, 4, 42, X);
+        expect_same(d, s, 1, 0.0, 1.0, -1.0, 3, 7, X);
+    }
+
+    // Signed zeros and values that turn the state wild: -0.0 stays -0.0 in
+    // full(X); a huge value overflows exp; NaN and infinity spread.
+    dataset iris = load_dataset("iris");
+    start_state offset = zero_start(iris.ns, iris.nc);
+    for (std::int32_t k = 0; k < iris.ns; k += 3)
+        offset.XW[k] = -0.0;
+    for (double odd : {-0.0, 800.0, nan_v, std::numeric_limits<double>::infinity()}) {
+        SCOPED_TRACE(odd);
+        dataset e = iris;
+        for (std::int32_t k = 5; k < e.ns; k += 7)
+            e.X[k + static_cast<std::size_t>(e.ns) * (k % e.nd)] = odd;
+        for (std::size_t p = 0; p < e.X.size(); p += 4)
+            e.X[p] = 0.0; // zeros to leave out
+        expect_same(e, offset, 0, 0.5, 0.1, 1e-6, 5, 9, sparse(e.ns, e.nd, e.X.data()));
+    }
+}
+
+TEST_F(Gateway, ASparseXOfMoreElementsThanThirtyTwoBitsCountIsFitted)
+{
+    // 60000 x 50000 (3e9 elements) with 1,000 stored ones: features 0..9
+    // each on 100 samples of class i % 2. The module gives the bits of a
+    // direct call of the core with the same compressed columns.
+    const std::int32_t ns = 60000, nd = 50000, nc = 2;
+    std::vector<std::int32_t> at{0}, rows;
+    std::vector<double> values;
+    for (std::int32_t i = 0; i < nd; i++) {
+        for (std::int32_t k = i % 2; i < 10 && k < 200; k += 2) {
+            rows.push_back(k);
+            values.push_back(1.0);
+        }
+        at.push_back(static_cast<std::int32_t>(rows.size()));
+    }
+    mxArray *X = own(mxCreateSparse(ns, nd, static_cast<int>(rows.size()), mxREAL));
+    std::copy(values.begin(), values.end(), mxGetPr(X));
+    std::copy(rows.begin(), rows.end(), mxGetIr(X));
+    std::copy(at.begin(), at.end(), mxGetJc(X));
+    std::vector<double> Y(static_cast<std::size_t>(ns) * nc, 0.0);
+    for (std::int32_t k = 0; k < ns; k++)
+        Y[k + static_cast<std::size_t>(ns) * (k % 2)] = 1.0;
+    start_state s = zero_start(ns, nc);
+    const std::vector<const mxArray *> in = {
+        X,         matrix(ns, nc, Y.data()), matrix(ns, nc, s.XW.data()), matrix(ns, nc, s.E.data()),
+        matrix(ns, 1, s.Z.data()), scalar(1.0), scalar(0.1), scalar(1e-6), scalar(3)};
+    std::srand(4);
+    const call_result r = call(1, in);
+    ASSERT_FALSE(r.o.failed) << r.o.message;
+    // Three copies, two index copies, the seven work arrays and the five
+    // bookkeeping blocks, all freed.
+    EXPECT_EQ(r.o.callocs, 17u);
+    EXPECT_EQ(r.o.left_blocks, 0u);
+
+    std::vector<double> W(static_cast<std::size_t>(nd) * nc, 0.0);
+    standin_clear_output();
+    std::srand(4);
+    dovex_approx_sparse(W.data(), at.data(), rows.data(), values.data(), Y.data(), s.XW.data(),
+                        s.E.data(), s.Z.data(), 1.0, 0.1, 1e-6, 3, nd, ns, nc, nc);
+    EXPECT_TRUE(same_bits(values_of(r.W), W));
+    EXPECT_EQ(r.out, standin_output());
+    std::size_t nonzero = 0;
+    for (double w : W)
+        nonzero += w != 0;
+    EXPECT_EQ(nonzero, 20u);
 }
 
 TEST_F(Gateway, KeepsNoStateBetweenCalls)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -17,18 +18,52 @@ inline const char usage_line[] =
     "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
 inline const double nan_v = std::numeric_limits<double>::quiet_NaN();
 
-// Every byte of an array's data, to tell whether a call wrote into it.
+// Every byte of an array's data, a sparse one's indices included, to tell
+// whether a call wrote into it.
 inline std::vector<unsigned char> bytes_of(const mxArray *a)
 {
     std::vector<unsigned char> b;
+    const bool sparse = mxIsSparse(a);
     const std::size_t n =
-        (mxIsSparse(a) ? 1 : mxGetNumberOfElements(a)) * standin_element_size(mxGetClassID(a));
-    const void *parts[2] = {mxGetData(a), mxGetPi(a)};
-    for (const void *p : parts)
-        if (p)
-            b.insert(b.end(), static_cast<const unsigned char *>(p),
-                     static_cast<const unsigned char *>(p) + n);
+        (sparse ? mxGetNzmax(a) : mxGetNumberOfElements(a)) * standin_element_size(mxGetClassID(a));
+    const std::size_t ni = sparse && mxGetIr(a) ? mxGetNzmax(a) * sizeof(mwIndex) : 0;
+    const std::size_t nj = sparse && mxGetJc(a) ? (mxGetN(a) + 1) * sizeof(mwIndex) : 0;
+    const struct {
+        const void *p;
+        std::size_t n;
+    } parts[4] = {{mxGetData(a), n}, {mxGetPi(a), n}, {mxGetIr(a), ni}, {mxGetJc(a), nj}};
+    for (const auto &part : parts)
+        if (part.p)
+            b.insert(b.end(), static_cast<const unsigned char *>(part.p),
+                     static_cast<const unsigned char *>(part.p) + part.n);
     return b;
+}
+
+// A real sparse double m x n matrix of the column-major values: every
+// element that is not +0.0 is stored (so -0.0 too, which full() keeps),
+// and with zeros_too every +0.0 as well, as a stored zero.
+inline mxArray *sparse_of(std::size_t m, std::size_t n, const double *values, bool zeros_too)
+{
+    std::size_t nnz = 0;
+    for (std::size_t p = 0; p < m * n; p++)
+        nnz += zeros_too || values[p] != 0 || std::signbit(values[p]);
+    mxArray *a = mxCreateSparse(static_cast<int>(m), static_cast<int>(n), static_cast<int>(nnz),
+                                mxREAL);
+    double *pr = mxGetPr(a);
+    mwIndex *ir = mxGetIr(a), *jc = mxGetJc(a);
+    std::size_t at = 0;
+    for (std::size_t c = 0; c < n; c++) {
+        jc[c] = at;
+        for (std::size_t r = 0; r < m; r++) {
+            const double v = values[r + m * c];
+            if (zeros_too || v != 0 || std::signbit(v)) {
+                pr[at] = v;
+                ir[at++] = r;
+            }
+        }
+    }
+    jc[n] = at;
+    return a;
 }
 
 struct call_result {
@@ -77,6 +112,11 @@ class Gateway : public ::testing::Test
     mxArray *scalar(double v)
     {
         return matrix(1, 1, &v);
+    }
+
+    mxArray *sparse(std::size_t m, std::size_t n, const double *values, bool zeros_too = false)
+    {
+        return own(sparse_of(m, n, values, zeros_too));
     }
 
     // An array of any kind; with data false, dimensions only.

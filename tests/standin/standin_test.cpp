@@ -236,6 +236,45 @@ TEST(Arrays, DimensionsWithoutDataDescribeHugeArrays)
     mxDestroyArray(e);
 }
 
+TEST(Arrays, SparseArraysInCompressedColumns)
+{
+    // Room for nzmax elements and none stored: every column start is 0.
+    mxArray *a = mxCreateSparse(4, 3, 5, mxREAL);
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(mxIsSparse(a) && mxIsDouble(a) && !mxIsComplex(a));
+    EXPECT_EQ(mxGetM(a), 4u);
+    EXPECT_EQ(mxGetN(a), 3u);
+    EXPECT_EQ(mxGetNzmax(a), 5u);
+    ASSERT_NE(mxGetPr(a), nullptr);
+    ASSERT_NE(mxGetIr(a), nullptr);
+    ASSERT_NE(mxGetJc(a), nullptr);
+    for (int c = 0; c <= 3; c++)
+        EXPECT_EQ(mxGetJc(a)[c], 0u);
+    // The indices are as wide as the host's pointers.
+    EXPECT_EQ(sizeof(mwIndex), sizeof(void *));
+    // Filled as a module fills one: the values and rows, then the starts.
+    mxGetPr(a)[4] = 2.5;
+    mxGetIr(a)[4] = 3;
+    mxGetJc(a)[3] = 5;
+    mxDestroyArray(a);
+
+    mxArray *c = mxCreateSparse(2, 2, 0, mxCOMPLEX);
+    EXPECT_EQ(mxGetNzmax(c), 1u) << "room for one at least";
+    EXPECT_NE(mxGetPi(c), nullptr);
+    mxDestroyArray(c);
+
+    // Without data, and for a full array, no indices at all.
+    const std::size_t big[2] = {3000000000u, 5};
+    mxArray *d = standin_array(mxDOUBLE_CLASS, mxREAL, 1, 2, big, 0);
+    EXPECT_EQ(mxGetIr(d), nullptr);
+    EXPECT_EQ(mxGetJc(d), nullptr);
+    mxDestroyArray(d);
+    mxArray *f = mex_matrix(2, 2, nullptr);
+    EXPECT_EQ(mxGetJc(f), nullptr);
+    EXPECT_EQ(mxGetNzmax(f), 0u);
+    mxDestroyArray(f);
+}
+
 TEST(Loader, RefusesFilesThatAreNoModules)
 {
     char err[512] = "";

@@ -30,7 +30,7 @@ join() { paste -sd' ' -; }
 expected_imports() {
     case $1 in
     dovex_fit)
-        from_mx="mxCalloc mxCreateDoubleMatrix_700 mxFree mxGetClassName mxGetData mxGetM mxGetN mxGetNumberOfDimensions_700 mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse"
+        from_mx="mxCalloc mxCreateDoubleMatrix_700 mxFree mxGetClassName mxGetData mxGetIr mxGetJc mxGetM mxGetN mxGetNumberOfDimensions_700 mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse"
         from_mex="mexErrMsgIdAndTxt mexErrMsgTxt mexEvalString mexPrintf"
         from_msvcrt="memcpy rand exp sqrt"
         ;;
