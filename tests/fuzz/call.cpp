@@ -125,21 +125,28 @@ struct arg {
     std::size_t cols() const { return product(dims, 1); }
     std::size_t numel() const { return product(dims, 0); }
     bool full_double() const { return cls == mxDOUBLE_CLASS && !complex && !sparse; }
-    std::size_t data_bytes() const { return sparse ? 0 : numel() * standin_element_size(cls); }
+    bool sparse_double() const { return cls == mxDOUBLE_CLASS && !complex && sparse; }
 };
 
+// Every byte of an input's data, a sparse one's indices included.
 std::vector<unsigned char> snapshot(const arg &g)
 {
     std::vector<unsigned char> b;
     if (!g.data || !g.a)
         return b;
-    const std::size_t n = g.data_bytes();
-    const auto *pr = static_cast<const unsigned char *>(mxGetData(g.a));
-    b.assign(pr, pr + n);
-    if (g.complex && mxGetPi(g.a)) {
-        const auto *pi = reinterpret_cast<const unsigned char *>(mxGetPi(g.a));
-        b.insert(b.end(), pi, pi + n);
-    }
+    const std::size_t esize = standin_element_size(g.cls);
+    const std::size_t n = (g.sparse ? mxGetNzmax(g.a) : g.numel()) * esize;
+    const std::size_t ni = g.sparse ? mxGetNzmax(g.a) * sizeof(mwIndex) : 0;
+    const std::size_t nj = g.sparse ? (g.cols() + 1) * sizeof(mwIndex) : 0;
+    const struct {
+        const void *p;
+        std::size_t n;
+    } parts[4] = {{mxGetData(g.a), n}, {mxGetPi(g.a), n}, {mxGetIr(g.a), ni}, {mxGetJc(g.a), nj}};
+    for (const auto &part : parts)
+        if (part.p) {
+            const auto *p = static_cast<const unsigned char *>(part.p);
+            b.insert(b.end(), p, p + part.n);
+        }
     return b;
 }
 
@@ -195,6 +202,16 @@ arg describe(reader &in, const model &m, int pos)
     return g;
 }
 
+double raw_double(reader &in)
+{
+    unsigned char b[8];
+    for (unsigned char &c : b)
+        c = in.byte();
+    double v;
+    std::memcpy(&v, b, 8);
+    return v;
+}
+
 void fill_doubles(double *v, std::size_t n, int mode, reader &in)
 {
     if (mode == 3) {
@@ -203,16 +220,51 @@ void fill_doubles(double *v, std::size_t n, int mode, reader &in)
             v[i] = c;
         return;
     }
-    for (std::size_t i = 0; i < n; i++) {
-        if (mode == 1) {
-            unsigned char b[8];
-            for (unsigned char &c : b)
-                c = in.byte();
-            std::memcpy(&v[i], b, 8);
-        } else {
-            v[i] = value(in.byte());
+    for (std::size_t i = 0; i < n; i++)
+        v[i] = mode == 1 ? raw_double(in) : value(in.byte());
+}
+
+// A sparse real double array from its pattern and values (call.h). One
+// that stores nothing may have any dimensions; one that stores something
+// has at most data_cap elements, so its dimensions fit the host's ints.
+mxArray *sparse_from(const arg &g, reader &in)
+{
+    const int mode = g.fill == 2 ? 0 : g.fill;
+    const double all = mode == 3 ? value(in.byte()) : 0.0;
+    std::vector<mwIndex> jc{0}, ir;
+    std::vector<double> pr;
+    for (std::size_t c = 0; c < g.cols(); c++) {
+        for (std::size_t r = 0; r < g.rows(); r++) {
+            if (in.byte() == 0)
+                continue;
+            pr.push_back(mode == 3 ? all : mode == 1 ? raw_double(in) : value(in.byte()));
+            ir.push_back(r);
         }
+        jc.push_back(ir.size());
     }
+    if (pr.empty())
+        return standin_array(mxDOUBLE_CLASS, mxREAL, 1, 2, g.dims.data(), 1);
+    mxArray *a = mxCreateSparse(static_cast<int>(g.rows()), static_cast<int>(g.cols()),
+                                static_cast<int>(pr.size()), mxREAL);
+    std::copy(pr.begin(), pr.end(), mxGetPr(a));
+    std::copy(ir.begin(), ir.end(), mxGetIr(a));
+    std::copy(jc.begin(), jc.end(), mxGetJc(a));
+    return a;
+}
+
+// full() of an input, in the column-major order the core reads.
+std::vector<double> full_of(const arg &g)
+{
+    std::vector<double> v(g.numel(), 0.0);
+    if (!g.sparse) {
+        std::copy_n(mxGetPr(g.a), v.size(), v.data());
+        return v;
+    }
+    const mwIndex *jc = mxGetJc(g.a), *ir = mxGetIr(g.a);
+    for (std::size_t c = 0; c < g.cols(); c++)
+        for (mwIndex m = jc[c]; m < jc[c + 1]; m++)
+            v[ir[m] + g.rows() * c] = mxGetPr(g.a)[m];
+    return v;
 }
 
 // The derived values of a well-formed starting state, when the arrays they
@@ -249,8 +301,11 @@ bool fill_derived(std::vector<arg> &args, int pos, reader &in)
 void build(std::vector<arg> &args, int pos, reader &in)
 {
     arg &g = args[pos];
-    g.a = standin_array(g.cls, g.complex ? mxCOMPLEX : mxREAL, g.sparse, g.dims.size(),
-                        g.dims.data(), g.data);
+    if (g.data && g.sparse_double())
+        g.a = sparse_from(g, in);
+    else
+        g.a = standin_array(g.cls, g.complex ? mxCOMPLEX : mxREAL, g.sparse, g.dims.size(),
+                            g.dims.data(), g.data);
     if (!g.a) {
         std::fprintf(stderr, "fuzz: the host could not create an input array\n");
         std::abort();
@@ -276,6 +331,7 @@ struct expectation {
     int pos = -1;                   // the rejected argument
     std::vector<std::string> ids;   // the identifiers its error may carry
     std::vector<std::string> names; // the argument its message may start with
+    bool runnable = true;           // false: the module would read indices not here
 };
 
 bool too_large(std::uint64_t n)
@@ -288,14 +344,15 @@ void add(std::vector<std::string> &v, const char *s)
     v.push_back(s);
 }
 
-// The class checks come first for an argument, then its shape.
-bool kind_errors(const arg &g, std::vector<std::string> &ids)
+// The class checks come first for an argument, then its shape. Only X may
+// be sparse.
+bool kind_errors(const arg &g, int pos, std::vector<std::string> &ids)
 {
     if (g.cls != mxDOUBLE_CLASS)
         add(ids, "dovex_fit:notDouble");
     if (g.complex)
         add(ids, "dovex_fit:complex");
-    if (g.sparse)
+    if (g.sparse && pos != 0)
         add(ids, "dovex_fit:sparse");
     return !ids.empty();
 }
@@ -329,7 +386,7 @@ expectation expect(const model &m, const std::vector<arg> &a)
     for (int pos = 0; pos < 9 && x.what == expectation::fit; pos++) {
         const arg &g = a[pos];
         std::vector<std::string> ids, who{names[pos]};
-        if (!kind_errors(g, ids)) {
+        if (!kind_errors(g, pos, ids)) {
             if (pos <= 3)
                 matrix_errors(g, ids);
             // Products only of counts that each fit in 32 bits, so that
@@ -337,8 +394,13 @@ expectation expect(const model &m, const std::vector<arg> &a)
             const bool fits = ids.empty();
             switch (pos) {
             case 0:
-                if (fits && too_large(ns * nd))
+                // A sparse X counts its stored elements, which are few
+                // here; the module reads its indices once its dimensions
+                // pass.
+                if (fits && !g.sparse && too_large(ns * nd))
                     add(ids, "dovex_fit:tooLarge");
+                if (fits && g.sparse && !g.data)
+                    x.runnable = false;
                 break;
             case 1:
                 if (g.rows() != ns)
@@ -407,8 +469,21 @@ mex_module *the_module = nullptr;
 
 const char usage_line[] = "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
 
+// The same bits, except that for a sparse X any NaN matches any NaN: where
+// two NaNs meet, which one an operation passes on is the machine code's
+// choice, and the full and the compressed paths are different machine code.
+bool same_w(const double *expected, const double *got, std::size_t n, bool any_nan)
+{
+    for (std::size_t p = 0; p < n; p++)
+        if (std::memcmp(&expected[p], &got[p], sizeof(double)) != 0 &&
+            !(any_nan && std::isnan(expected[p]) && std::isnan(got[p])))
+            return false;
+    return true;
+}
+
 // The fit the module should have made, from a direct call of the core on
-// copies of the same inputs, from the same rand() state.
+// copies of the same inputs (with X full, for a sparse X full(X)), from the
+// same rand() state.
 void check_fit(const model &m, const std::vector<arg> &a, const mxArray *W,
                const std::string &printed)
 {
@@ -427,17 +502,18 @@ void check_fit(const model &m, const std::vector<arg> &a, const mxArray *W,
         std::memcpy(v.data(), mxGetPr(g.a), g.numel() * sizeof(double));
         return v;
     };
-    std::vector<double> XW = copy(a[2]), E = copy(a[3]), Z = copy(a[4]);
+    std::vector<double> X = full_of(a[0]), XW = copy(a[2]), E = copy(a[3]), Z = copy(a[4]);
+    X.resize(std::max<std::size_t>(X.size(), 1));
     std::vector<double> w(std::max<std::size_t>(nd * nc, 1), 0.0);
     const double scalar[4] = {mxGetPr(a[5].a)[0], mxGetPr(a[6].a)[0], mxGetPr(a[7].a)[0],
                               mxGetPr(a[8].a)[0]};
     standin_clear_output();
     std::srand(m.seed);
-    dovex_approx(w.data(), mxGetPr(a[0].a), mxGetPr(a[1].a), XW.data(), E.data(), Z.data(),
+    dovex_approx(w.data(), X.data(), mxGetPr(a[1].a), XW.data(), E.data(), Z.data(),
                  scalar[0], scalar[1], scalar[2], scalar[3], static_cast<std::int32_t>(nd),
                  static_cast<std::int32_t>(ns), static_cast<std::int32_t>(ny),
                  static_cast<std::int32_t>(nc));
-    require(std::memcmp(w.data(), mxGetPr(W), nd * nc * sizeof(double)) == 0,
+    require(same_w(w.data(), mxGetPr(W), nd * nc, a[0].sparse),
             "W differs from a direct call of the core");
     require(printed == standin_output(), "progress text differs from a direct call of the core",
             printed);
@@ -478,6 +554,8 @@ bool run_call(const std::uint8_t *data, std::size_t size)
     for (int pos = 0; pos < m.nrhs; pos++)
         args.push_back(describe(in, m, pos));
     const expectation x = expect(m, args);
+    if (!x.runnable)
+        return false;
     if (x.what == expectation::fit) {
         bool small = args[0].cols() <= work_cap && args[1].cols() * args[0].cols() <= work_cap;
         for (int pos = 0; pos < 9; pos++)

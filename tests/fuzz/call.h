@@ -31,7 +31,14 @@
 //               normals, exp's overflow edge, 2^31, 2^53, 1e20, ...), 32-255
 //               give (b - 144) / 16. A complex argument's imaginary part
 //               follows its real part; an argument of another class takes
-//               its raw bytes; a sparse one holds no non-zero.
+//               its raw bytes.
+//   a sparse real double argument: for each element in column-major order
+//               a pattern byte, 0 leaving the element unstored and any
+//               other storing it, followed by its value as above (values
+//               1: its eight bytes; 3: the one byte for all comes before
+//               the pattern; 2: as 0). Any pattern can come out, stored
+//               zeros of either sign included. Any other sparse argument
+//               stores nothing.
 //
 // Without an own shape an argument has the shape a well-formed call needs
 // (X ns x nd, Y ns x ny, XW and E ns x nc, Z ns x 1, scalars 1 x 1). The
@@ -50,10 +57,11 @@ const char *module_path();
 
 // Runs the call the bytes describe and checks it: the outcome the inputs
 // call for (the fit, or the right error raised through the host), W the
-// same bits as a direct call of the core, the caller's arrays unchanged byte
-// for byte and no scratch memory or array left behind. Any violation is
-// printed and aborts. Returns false, without calling, for a call that would
-// be accepted but needs an array too large to allocate here.
+// same bits as a direct call of the core (for a sparse X, of the core on
+// full(X)), the caller's arrays unchanged byte for byte and no scratch
+// memory or array left behind. Any violation is printed and aborts. Returns
+// false, without calling, for a call that would be accepted, or would read
+// a sparse X's indices, but needs an array too large to allocate here.
 bool run_call(const std::uint8_t *data, std::size_t size);
 
 #endif

@@ -74,6 +74,23 @@ arg_bytes shape(std::uint8_t kind, bytes dims, bytes values = {})
     return s;
 }
 
+// A sparse X's value bytes (call.h) from one entry per element: the value
+// byte to store there (p_zero included), or unstored.
+const int unstored = -1;
+bytes pattern(const std::vector<int> &elements)
+{
+    bytes b;
+    for (int e : elements) {
+        if (e == unstored) {
+            b.push_back(0);
+        } else {
+            b.push_back(1);
+            b.push_back(static_cast<std::uint8_t>(e));
+        }
+    }
+    return b;
+}
+
 // A well-formed call from the all-zero start or from the given XW values:
 // one-hot Y, E and Z derived from XW.
 call fit(std::uint8_t ns, std::uint8_t nd, std::uint8_t nc, std::uint8_t extra,
@@ -198,6 +215,75 @@ int main(int argc, char **argv)
         write(d, "fit-weight-back-to-zero", c);
     }
 
+    // A sparse X: the bits of the full call on full(X), whatever is stored.
+    {
+        // About one element in three stored.
+        call c = fit(8, 6, 3, 0);
+        std::vector<int> e(c.args[0].values.begin(), c.args[0].values.end());
+        for (int &v : e)
+            if (v % 3 != 0)
+                v = unstored;
+        c.args[0].kind = k_sparse;
+        c.args[0].values = pattern(e);
+        write(d, "fit-sparse-x", c);
+        // The same, from a non-zero start and with a wider Y.
+        call o = fit(8, 6, 3, 1, v_quarter, v_sixteenth, p_1em6, p_three, false);
+        o.args[0] = c.args[0];
+        write(d, "fit-sparse-x-from-nonzero-start", o);
+    }
+    {
+        // Every element stored, zeros of both signs among them.
+        call c = fit(5, 4, 2, 0);
+        std::vector<int> e(c.args[0].values.begin(), c.args[0].values.end());
+        for (std::size_t i = 0; i < e.size(); i += 2)
+            e[i] = i % 4 ? p_zero : p_nzero;
+        c.args[0].kind = k_sparse;
+        c.args[0].values = pattern(e);
+        write(d, "fit-sparse-x-stored-zeros", c);
+    }
+    {
+        // Stored NaN, infinities, exp's overflow and huge values among
+        // unstored zeros.
+        call c = fit(6, 4, 3, 0);
+        c.args[0].kind = k_sparse;
+        c.args[0].values = pattern({p_nan, unstored, p_inf, unstored, unstored, p_exp_over,
+                                    unstored, p_ninf, unstored, p_max, unstored, unstored,
+                                    p_nzero, unstored, p_1e300, unstored, p_nnan, unstored,
+                                    unstored, unstored, 40, unstored, p_exp_edge, unstored});
+        write(d, "fit-sparse-x-edge-values", c);
+    }
+    {
+        call c = fit(5, 3, 2, 0);
+        c.args[0].kind = k_sparse;
+        c.args[0].values = bytes(15, 0); // nothing stored: every column zero
+        write(d, "fit-sparse-x-nothing-stored", c);
+        c.args[0].kind = k_sparse | k_const; // one value, 2.5, wherever stored
+        c.args[0].values = {v_two_and_half, 1, 0, 0, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 0, 1};
+        write(d, "fit-sparse-x-one-value", c);
+        c.args[0].kind = k_sparse | k_raw; // raw doubles where stored
+        unsigned state = 5;
+        c.args[0].values.clear();
+        for (int i = 0; i < 15; i++) {
+            c.args[0].values.push_back(i % 2);
+            if (i % 2) {
+                const bytes raw = spread(8, state);
+                c.args[0].values.insert(c.args[0].values.end(), raw.begin(), raw.end());
+            }
+        }
+        write(d, "fit-sparse-x-raw-doubles", c);
+    }
+    {
+        // No samples; and an own shape, wider than the call's.
+        call c = fit(0, 3, 2, 0, p_zero, p_zero);
+        c.args[0].kind = k_sparse;
+        write(d, "fit-sparse-x-no-samples", c);
+        call w = fit(5, 7, 2, 0);
+        std::vector<int> e(5 * 7, unstored);
+        e[1] = 40, e[7] = 200, e[12] = p_one, e[33] = p_three;
+        w.args[0] = shape(k_sparse, {5, 7}, pattern(e));
+        write(d, "fit-sparse-x-mostly-unstored", w);
+    }
+
     // No samples and a negative L1 weight: every weight leaves zero in the
     // first sweep and keeps its value in the next ones.
     write(d, "fit-negative-lambda1-no-samples", fit(0, 6, 4, 0, 39, p_half, 61, p_three));
@@ -246,7 +332,10 @@ int main(int argc, char **argv)
     reject("tol-logical", 7, arg_bytes{k_class, {c_logical}, {1}});
     reject("lambda2-cell", 6, arg_bytes{k_class, {c_cell}, {}});
     reject("xw-complex", 2, arg_bytes{k_complex, {}, {}});
-    reject("x-sparse", 0, arg_bytes{k_sparse, {}, {}});
+    reject("x-sparse-complex", 0, arg_bytes{k_sparse | k_complex, {}, {}});
+    reject("x-sparse-logical", 0, arg_bytes{k_sparse | k_class, {c_logical}, {}});
+    reject("y-sparse", 1, arg_bytes{k_sparse, {}, {}});
+    reject("e-sparse", 3, arg_bytes{k_sparse, {}, {}});
     reject("z-sparse-complex-single", 4, arg_bytes{k_sparse | k_complex | k_class, {c_single}, {}});
     reject("x-3d", 0, shape(0, {3, 2, 2}));
     reject("e-3d", 3, shape(0, {3, 2, 2}));
@@ -260,6 +349,7 @@ int main(int argc, char **argv)
     reject("max-sweeps-empty", 8, shape(0, {0, 3}));
     // Counts past 32 bits, described without data.
     reject("x-rows-past-32-bits", 0, shape(0, {d_3e9, 2}));
+    reject("x-sparse-rows-past-32-bits", 0, shape(k_sparse, {d_3e9, 2}));
     reject("x-elements-past-32-bits", 0, shape(0, {d_65536, d_65536}));
     reject("x-rows-wrap-to-zero", 0, shape(0, {d_2_32, 0}));
     reject("y-columns-2-31", 1, shape(0, {3, d_2_31}));
