@@ -7,8 +7,12 @@
 %   quadratic lower bound of the objective in that weight alone, in sweeps
 %   over all (feature, class) pairs.
 %
-%   All inputs are real, full (not sparse) arrays of class double.
-%     X           ns-by-nd  data, one row per sample, one column per feature.
+%   All inputs are real arrays of class double, all full but X.
+%     X           ns-by-nd  data, one row per sample, one column per feature;
+%                           full or sparse. A sparse X gives the same W and
+%                           the same progress lines as full(X) would, bit
+%                           for bit, and is never made full: its size
+%                           ns*nd may be past what fits in memory.
 %     Y           ns-by-ny  targets: Y(k,j) is 1 when sample k is of class j
 %                           and 0 otherwise. ny >= nc; columns 1..nc are used.
 %     XW          ns-by-nc  starting predictors, one column per class.
@@ -63,10 +67,12 @@
 %
 %   Errors. A wrong number of inputs or outputs prints the usage line and
 %   raises "Incorrect number of arguments."; a call with no inputs does
-%   nothing. Inputs of the wrong class, complexity, sparsity or size raise
-%   dovex_fit:notDouble, dovex_fit:complex, dovex_fit:sparse,
+%   nothing. Inputs of the wrong class, complexity, sparsity (any but X) or
+%   size raise dovex_fit:notDouble, dovex_fit:complex, dovex_fit:sparse,
 %   dovex_fit:notMatrix, dovex_fit:badSize, dovex_fit:emptyScalar or
-%   dovex_fit:tooLarge (more than 2147483647 elements) before any work.
+%   dovex_fit:tooLarge (a dimension, an array of full inputs, nd*ny or the
+%   stored elements of a sparse X past 2147483647) before any work; a sparse
+%   X whose indices are out of order raises dovex_fit:badSparse.
 %
 %   Example:
 %       D = dlmread('data/iris.csv', ',', 1, 0);  % features, then class 0..2
@@ -195,8 +201,12 @@ end
 %!               "XW must be real; it is complex.");
 %! expect_error (with_arg (args, 8, 1e-4 + 1i), "dovex_fit:complex",
 %!               "tol must be real; it is complex.");
-%! expect_error (with_arg (args, 1, sparse (X)), "dovex_fit:sparse",
-%!               "X must be full; it is sparse.");
+%! expect_error (with_arg (args, 1, sparse (complex (X, 1))), "dovex_fit:complex",
+%!               "X must be real; it is complex.");
+%! expect_error (with_arg (args, 1, sparse (X > 0)), "dovex_fit:notDouble",
+%!               "X must be of class double; it is logical.");
+%! expect_error (with_arg (args, 3, sparse (XW)), "dovex_fit:sparse",
+%!               "XW must be full; it is sparse.");
 %! ## sparse beats the wrong row count of E, which would come later
 %! expect_error (with_arg (with_arg (args, 4, E(1:10,:)), 2, sparse (Y)), "dovex_fit:sparse",
 %!               "Y must be full; it is sparse.");
@@ -293,6 +303,20 @@ end
 
 ## A single sweep visits every weight whatever rand() draws, so these fits
 ## give the same bits without a seed.
+%!test  # a sparse X gives the bits and the text of full(X)
+%! [args, X] = small_problem ();
+%! X(abs (X) < 0.7) = 0;                  # a quarter of the values or so
+%! S = sparse (X);
+%! assert (nnz (S) < 0.8 * numel (X));
+%! for a = {args, with_arg(args, 6, 0)}
+%!   one = with_arg (a{1}, 9, 1);
+%!   out_full = evalc ("Wf = dovex_fit (with_arg (one, 1, full (S)){:});");
+%!   out_sparse = evalc ("Ws = dovex_fit (with_arg (one, 1, S){:});");
+%!   assert (out_sparse, out_full);
+%!   assert (typecast (Ws(:), "uint64"), typecast (Wf(:), "uint64"));
+%!   assert (any (Ws(:) != 0) && ! issparse (Ws));
+%! endfor
+
 %!test  # of the scalar arguments only the first element counts
 %! [args, X, Y, XW, E, Z] = small_problem ();
 %! out1 = evalc ("W1 = dovex_fit (X, Y, XW, E, Z, 0.5, 0.1, -1, 1);");

@@ -92,3 +92,31 @@
 %! ## the same bits, the sign of zeros included
 %! assert (typecast (W(:), "uint64"), typecast (W_standin(:), "uint64"));
 %! assert (nnz (W) > 0);
+
+%!test  # a sparse X: the bits and the lines of full(X), over many sweeps
+%! [Xf, Yf] = digits_split ();
+%! S = sparse (Xf);
+%! assert (nnz (S) < 0.6 * numel (Xf));
+%! c_rand ("seed", 5);
+%! out_full = evalc ("Wf = fit_from_zero (full (S), Yf, 2, 0.5, 0, 40);");
+%! next_full = c_rand (1);
+%! c_rand ("seed", 5);
+%! out_sparse = evalc ("Ws = fit_from_zero (S, Yf, 2, 0.5, 0, 40);");
+%! assert (c_rand (1), next_full);
+%! assert (out_sparse, out_full);
+%! assert (numel (strfind (out_sparse, "sweep :")), 40);
+%! assert (typecast (Ws(:), "uint64"), typecast (Wf(:), "uint64"));
+
+%!test  # a sparse X of more elements than 32-bit counts reach is fitted as it is
+%! ## 60000 x 50000 would be 24 GB full; features 1..10 are on samples
+%! ## 1..1000, feature i on the samples of "its" class mod (i, 2).
+%! [ns, nd] = deal (60000, 50000);
+%! k = (1:1000)';
+%! S = sparse (k, mod (k - 1, 10) + 1, 1, ns, nd);
+%! Y = double ([mod((1:ns)', 2) == 1, mod((1:ns)', 2) == 0]);
+%! c_rand ("seed", 2);
+%! out = evalc ("W = fit_from_zero (S, Y, 1, 0.1, 1e-6, 3);");
+%! assert (numel (strfind (out, "sweep :")), 3);
+%! assert (size (W), [nd 2]);
+%! assert (all (W(1:2:9, 1) > 0) && all (W(2:2:10, 2) > 0));
+%! assert (nnz (W(11:end,:)), 0);
