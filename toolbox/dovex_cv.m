@@ -5,8 +5,8 @@
 %   It then picks the penalty and refits all samples at it.
 %   cv = DOVEX_CV(X, labels, Name, Value, ...) sets options.
 %
-%   X and labels are those of dovex_train; every class needs at least two
-%   samples, so that each fold's fit sees every class.
+%   X (full or sparse) and labels are those of dovex_train; every class
+%   needs at least two samples, so that each fold's fit sees every class.
 %
 %   Options (names in any case): all of dovex_path's ('Lambda1',
 %   'Lambda2Ratio', 'Lambda2', 'Tol', 'MaxSweeps', 'Bias', 'Standardize',
@@ -194,6 +194,22 @@ end
 %! assert (parallel.accuracy_mean(end) > 0.9);
 %! [~, children] = system (sprintf ("ps -o pid= --ppid %d", getpid ()));
 %! assert (numel (strsplit (strtrim (children))), 1);   # the ps itself, no worker
+
+%!test  # a sparse X: the fits of full(X), serial and parallel
+%! S = sparse (X .* (X > 2));
+%! args = {label, "Lambda1", [20 2 0.5], "Folds", 3, "Seed", 2, "MaxSweeps", 200};
+%! cv = dovex_cv (S, args{:}, "Parallel", false);
+%! full_cv = dovex_cv (full (S), args{:}, "Parallel", false);
+%! assert (cv.fold, full_cv.fold);
+%! assert (cv.nnz, full_cv.nnz);
+%! assert (cv.loss, full_cv.loss, 1e-12);
+%! assert (cv.accuracy, full_cv.accuracy);
+%! assert (bits_of (cv.model.W), bits_of (full_cv.model.W));
+%! if (exist ("parcellfun") || ! isempty (pkg ("list", "parallel")))
+%!   parallel = dovex_cv (S, args{:}, "Parallel", true, "Workers", 2);
+%!   assert (parallel.engine, "parcellfun");
+%!   assert (bits_of ([parallel.loss, parallel.nnz]), bits_of ([cv.loss, cv.nnz]));
+%! endif
 
 %!test  # the folds: stratified, balanced, fixed by the seed alone
 %! state = rand ("state");

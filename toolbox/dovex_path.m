@@ -7,7 +7,7 @@
 %   own seed: the same in any order, in any session, serial or parallel.
 %   Predict with the k-th penalty's weights by dovex_predict(path, Xnew, k).
 %
-%   X and labels are those of dovex_train.
+%   X (full or sparse) and labels are those of dovex_train.
 %
 %   Options (names in any case):
 %     'Lambda1'       the grid of L1 penalties, a vector of values of 0 or
@@ -141,6 +141,13 @@ end
 %! assert (p.nnz(2) <= p.nnz(3) && p.nnz(3) <= p.nnz(1));
 %! m = dovex_train (X, label, "Lambda1", 4, "Lambda2", 0.2, "Seed", 1, "Display", "off");
 %! assert (bits_of (p.W(:,:,2)), bits_of (m.W));
+
+%!test  # a sparse X: the bits of the full path
+%! S = sparse (X .* (X > 0.4));
+%! p = dovex_path (S, label, "Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false);
+%! q = dovex_path (full (S), label, "Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false);
+%! assert (bits_of (p.W), bits_of (q.W));
+%! assert ([p.nnz; p.sweeps], [q.nnz; q.sweeps]);
 
 %!test  # the parallel engine gives the very same bits, and stops its workers
 %! if (! have_parallel ())

@@ -5,7 +5,8 @@
 %   dovex_path.
 %
 %   X        n-by-nd real double matrix with the columns of the data the
-%            model was fitted to (without the bias column); finite.
+%            model was fitted to (without the bias column); finite; full or
+%            sparse.
 %   scores   n-by-nc: X*W plus the bias row, in the units of X (a
 %            standardised model's W is already scaled back). A model fitted
 %            with an Offset does not add it: add the offset's rows to
@@ -153,6 +154,15 @@ end
 %! assert (scores, [Inf Inf -Inf; -Inf -Inf Inf]);
 %! assert (P, [0.5 0.5 0; 0 0 1]);
 %! assert (labels, [1; 3]);
+
+%!test  # a sparse X: the scores, probabilities and labels of full(X)
+%! S = sparse (X .* (X > 0.5));
+%! [l_full, P_full, s_full] = dovex_predict (model, full (S));
+%! [l, P, s] = dovex_predict (model, S);
+%! assert (! issparse (s) && ! issparse (P));
+%! assert (s, s_full, 1e-14 * max (abs (s_full(:))));
+%! assert (P, P_full, 1e-14);
+%! assert (l, l_full);
 
 %!test  # no bias row: W has one row per column of X
 %! m = dovex_train (X, label, "Bias", false, "Lambda1", 0.5, "Display", "off");

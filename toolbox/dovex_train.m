@@ -5,7 +5,9 @@
 %   start. model = DOVEX_TRAIN(X, labels, Name, Value, ...) sets options.
 %   Predict with dovex_predict(model, Xnew).
 %
-%   X        ns-by-nd real double matrix, one row per sample; finite.
+%   X        ns-by-nd real double matrix, one row per sample; finite; full
+%            or sparse. A sparse X stays sparse throughout (Standardize
+%            divides its stored values) and gives the W of full(X).
 %   labels   one class per sample: a numeric or logical vector, a char
 %            matrix with one row per sample, a cell array of char vectors,
 %            or (in MATLAB) a string or categorical array. The classes are
@@ -236,6 +238,37 @@ end
 %! ## lambda1_max measured from the offset's probabilities
 %! P0 = E ./ sum (E, 2);
 %! assert (m.lambda1_max, max (max (abs ([X, ones(ns, 1)]' * (Y - P0)))), 1e-12 * m.lambda1_max);
+
+%!test  # a sparse X: the bits of the full fit; standardised, its stored values divided
+%! S = sparse (X .* (X > 2));
+%! full_fit = dovex_train (full (S), label, "Lambda1", 2, "Seed", 5, "Display", "off", "MaxSweeps", 100);
+%! m = dovex_train (S, label, "Lambda1", 2, "Seed", 5, "Display", "off", "MaxSweeps", 100);
+%! assert (bits_of (m.W), bits_of (full_fit.W));
+%! assert ([m.sweeps, m.nnz], [full_fit.sweeps, full_fit.nnz]);
+%! assert (m.objective, full_fit.objective, 1e-12 * abs (full_fit.objective));
+%! assert (m.lambda1_max, full_fit.lambda1_max, 1e-12 * full_fit.lambda1_max);
+%! m = dovex_train (S, label, "Standardize", true, "Seed", 3, "Display", "off");
+%! assert (m.scale, std (full (S)), 1e-14 * max (std (full (S))));
+%! Ss = [full(S) ./ m.scale, ones(ns, 1)];
+%! dovex_seed (3);
+%! evalc ("W = dovex_fit (Ss, Y, zeros (ns, 3), ones (ns, 3), 3 * ones (ns, 1), m.lambda1, m.lambda2, 1e-4, 1000);");
+%! assert (bits_of (m.W(5,:)), bits_of (W(5,:)));
+%! assert (m.W(1:4,:) .* m.scale', W(1:4,:), 1e-13 * max (abs (W(:))));
+
+%!test  # a sparse X of 60000 x 50000, 24 GB if it were full, is never made full
+%! [n, nd] = deal (60000, 50000);
+%! k = (1:2000)';
+%! S = sparse (k, mod (k - 1, 10) + 1, 1 + mod (k, 3), n, nd);
+%! odd = mod ((1:n)', 2);
+%! m = dovex_train (S, odd, "Standardize", true, "MaxSweeps", 3, "Seed", 1, "Display", "off");
+%! assert (size (m.W), [nd + 1, 2]);
+%! assert (nnz (m.W(11:nd,:)), 0);
+%! W10 = m.W(1:10,:);
+%! assert (all (W10(:) != 0));
+%! assert (m.scale(11:end), ones (1, nd - 10));
+%! [predicted, P] = dovex_predict (m, S(1:20,:));
+%! assert (predicted, odd(1:20));
+%! assert (size (P), [20 2]);
 
 %!test  # Lambda2 = 0: a feature that is zero throughout stays at zero, not NaN, and W is the direct call's
 %! Xz = [X(:,1:2), zeros(ns, 1), X(:,3:4)];

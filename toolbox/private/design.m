@@ -18,10 +18,17 @@ d.scale = [];
 if opts.Standardize
     % No centring, so that zeros stay zeros (and sparse data sparse). A
     % column without spread is left as it is.
-    s = full(std(X, 0, 1));
+    s = column_std(X);
     s(~(s > 0)) = 1;
     d.scale = s;
-    X = bsxfun(@rdivide, X, s);
+    if issparse(X)
+        % Only the stored values are divided, as X ./ s divides them.
+        [i, j, v] = find(X);
+        sc = s(:);
+        X = sparse(i(:), j(:), v(:) ./ sc(j(:)), ns, nd);
+    else
+        X = bsxfun(@rdivide, X, s);
+    end
 end
 if opts.Bias
     X = [X, ones(ns, 1)];
@@ -57,4 +64,22 @@ d.lambda1_max = full(max(max(abs(X' * (d.Y - P0)))));
 if isempty(d.lambda1_max)
     d.lambda1_max = 0;
 end
+end
+
+% The standard deviation of each column (normalised by ns - 1), 1-by-nd.
+% For a sparse X from its stored values and the number of zeros, without
+% forming X minus its mean, which would be full; it agrees with
+% std(full(X)) up to rounding.
+function s = column_std(X)
+if ~issparse(X)
+    s = std(X, 0, 1);
+    return
+end
+[ns, nd] = size(X);
+[~, j, v] = find(X);
+[j, v] = deal(j(:), v(:));
+mu = full(sum(X, 1))' / ns;
+stored = accumarray(j, 1, [nd 1]);
+squares = accumarray(j, (v - mu(j)) .^ 2, [nd 1]) + (ns - stored) .* mu .^ 2;
+s = sqrt(squares / (ns - 1))';
 end
