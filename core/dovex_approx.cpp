@@ -6,7 +6,8 @@
 //   dovex_approx.cpp  the sweeps, the visit of one pair and its step
 //   features.cpp      what is learned about X once per call
 //   predictors.cpp    the gradient and the upkeep of XW, E and Z, and the
-//                     shortcuts they take without changing a bit
+//                     shortcuts they take without changing a bit, for X
+//                     full or in compressed columns (dovex_approx_sparse)
 //   work.cpp          the work arrays, from the host and back
 //   fit.h             the structs and declarations these share
 //   colmajor.h        the column-major helpers; the step uses sign, get_max
@@ -77,9 +78,14 @@ void visit(const problem &p, work &w, std::int32_t i, std::int32_t j, norms &sum
     if (w_old == 0 && !(w.visit_prob[ij] >= static_cast<double>(r) / RAND_MAX))
         return;
 
-    const double g = gradient(w, p, i, j);
+    // The two forms of X have functions of their own, so that the full
+    // one's machine code stays what it was without the compressed one.
+    const double g = p.Xc ? compressed_gradient(w, p, i, j) : gradient(w, p, i, j);
     const double w_new = step(w_old, g, w.bound_diag[i], p.lambda1, p.lambda2);
-    upkeep(w, p, i, j, w_old, w_new);
+    if (p.Xc)
+        compressed_upkeep(w, p, i, j, w_old, w_new);
+    else
+        upkeep(w, p, i, j, w_old, w_new);
 
     // Store, or decay the chance of visiting a zero weight that stays zero.
     if (w_new == 0 && w_old == 0)

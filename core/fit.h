@@ -82,9 +82,13 @@ void release(work &w);
 std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns);
 void learn_features(work &w, const problem &p);
 
-// predictors.cpp
+// predictors.cpp; gradient and upkeep for a full X, their compressed_
+// namesakes for a compressed one.
 void recheck_tame(state_facts &s, const problem &p);
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
 void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new);
+double compressed_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
+void compressed_upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old,
+                       double w_new);
 
 #endif

@@ -50,31 +50,6 @@ bool any_negative_zero(const double *v, std::int32_t n)
     return false;
 }
 
-// Column i of X with all ns rows, for the paths that walk every row: X's
-// own column when X is full; for a compressed X, full(X)'s column spread
-// into x_col, which done_with_column sets back to all +0.0, as mxCalloc
-// gave it. Those paths then run on exactly the values the call on full(X)
-// sees, +0.0 in every row not stored, at a cost of two passes over the
-// stored rows next to their pass over all rows.
-inline const double *full_column(const work &w, const problem &p, std::int32_t i)
-{
-    if (!p.Xc)
-        return p.X + p.ns * i;
-    const compressed &X = *p.Xc;
-    for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++)
-        w.x_col[X.rows[m]] = X.values[m];
-    return w.x_col;
-}
-
-inline void done_with_column(const work &w, const problem &p, std::int32_t i)
-{
-    if (!p.Xc)
-        return;
-    const compressed &X = *p.Xc;
-    for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++)
-        w.x_col[X.rows[m]] = 0.0;
-}
-
 // One row of the upkeep, in full, with x = X(k,i): the old contribution
 // taken out, the new one put in, in this order. Returns whether the row is
 // still tame.
@@ -107,6 +82,52 @@ inline bool move_row_exact(std::int32_t k, double *xw, double *e, double *Z, dou
     return (ek <= tame_big) & (zk >= tame_small);
 }
 
+// g's sum over every row, for column x of X.
+inline double gradient_all_rows(const double *x, const double *y, const double *e,
+                                const double *Z, std::int32_t ns)
+{
+    double g = 0.0;
+    for (std::int32_t k = 0; k < ns; k++)
+        g = (y[k] - e[k] / Z[k]) * x[k] + g;
+    return g;
+}
+
+// The upkeep of every row (paths 3 and 4 of upkeep) for column x of X;
+// returns whether every row stayed tame.
+inline bool upkeep_all_rows(state_facts &s, const double *x, double *xw, double *e, double *Z,
+                            std::int32_t ns, std::int32_t j, bool exact, double w_old,
+                            double w_new)
+{
+    bool tame = true;
+    if (exact) {
+        for (std::int32_t k = ns - 1; k >= 0; k--)
+            tame &= move_row_exact(k, xw, e, Z, x[k], w_old, w_new);
+    } else {
+        for (std::int32_t k = ns - 1; k >= 0; k--)
+            tame &= move_row(k, xw, e, Z, x[k], w_old, w_new);
+        s.exact[j] = s.exact[j] || !any_negative_zero(xw, ns);
+    }
+    return tame;
+}
+
+// Column i of a compressed X with all ns rows, for the paths that walk
+// every row: full(X)'s column spread into x_col, which clear_column sets
+// back to all +0.0, as mxCalloc gave it. Those paths then run on exactly
+// the values the call on full(X) sees, +0.0 in every row not stored, at
+// the cost of two passes over the stored rows beside the one over all.
+inline const double *spread_column(const work &w, const compressed &X, std::int32_t i)
+{
+    for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++)
+        w.x_col[X.rows[m]] = X.values[m];
+    return w.x_col;
+}
+
+inline void clear_column(const work &w, const compressed &X, std::int32_t i)
+{
+    for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++)
+        w.x_col[X.rows[m]] = 0.0;
+}
+
 } // namespace
 
 // Once the state is tame, every row the upkeep writes is checked, so the
@@ -129,34 +150,45 @@ void recheck_tame(state_facts &s, const problem &p)
 // other rows are left out.
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 {
+    const double *x = p.X + p.ns * i;
     const double *y = p.Y + p.ns * j;
     const double *e = p.E + p.ns * j;
     const double *Z = p.Z;
-    double g = 0.0;
-    if (w.state.tame && w.features.listed[i] && !p.Xc) {
-        const double *x = p.X + p.ns * i;
+    if (w.state.tame && w.features.listed[i]) {
         const std::int32_t *rows = w.features.rows + w.features.at[i];
         const std::int32_t n = w.features.at[i + 1] - w.features.at[i];
+        double g = 0.0;
         for (std::int32_t m = 0; m < n; m++) {
             const std::int32_t k = rows[m];
             g = (y[k] - e[k] / Z[k]) * x[k] + g;
         }
-    } else if (w.state.tame && w.features.listed[i]) {
-        // A compressed X: the stored values, in their rows' order.
-        const compressed &X = *p.Xc;
+        return g;
+    }
+    return gradient_all_rows(x, y, e, Z, p.ns);
+}
+
+// The gradient for a compressed X, whose stored rows are its list: in a
+// tame state the stored values in their rows' order, otherwise the sum
+// over full(X)'s column.
+double compressed_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+{
+    const compressed &X = *p.Xc;
+    const double *y = p.Y + p.ns * j;
+    const double *e = p.E + p.ns * j;
+    const double *Z = p.Z;
+    if (w.state.tame) {
         const std::int32_t *rows = X.rows + X.at[i];
         const double *x = X.values + X.at[i];
         const std::int32_t n = X.at[i + 1] - X.at[i];
+        double g = 0.0;
         for (std::int32_t m = 0; m < n; m++) {
             const std::int32_t k = rows[m];
             g = (y[k] - e[k] / Z[k]) * x[m] + g;
         }
-    } else {
-        const double *x = full_column(w, p, i);
-        for (std::int32_t k = 0; k < p.ns; k++)
-            g = (y[k] - e[k] / Z[k]) * x[k] + g;
-        done_with_column(w, p, i);
+        return g;
     }
+    const double g = gradient_all_rows(spread_column(w, X, i), y, e, Z, p.ns);
+    clear_column(w, X, i);
     return g;
 }
 
@@ -172,10 +204,9 @@ double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 //      where XW's bits change;
 //   4. otherwise every row in full, after which the column is exact unless
 //      it holds a -0.0 (the upkeep makes a -0.0 only out of a -0.0).
-// A compressed X takes path 2 over its stored rows, and 3 and 4 over
-// full(X)'s column. Every path keeps exact[j] true once it is; 2 to 4 lose
-// tame when a row's E grows past 2^500 or its Z falls below 2^-500, and
-// tame then stays lost until the next sweep's recheck.
+// Every path keeps exact[j] true once it is; 2 to 4 lose tame when a row's E
+// grows past 2^500 or its Z falls below 2^-500, and tame then stays lost
+// until the next sweep's recheck.
 //
 // Each row is moved on its own, so the order of the rows changes no bit.
 // The loops count down to zero, which spares them a register for their end
@@ -188,37 +219,47 @@ void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_
     if (exact && w_old == 0 && w_new == 0 && f.finite[i])
         return;
 
+    const double *x = p.X + p.ns * i;
     double *xw = p.XW + p.ns * j;
     double *e = p.E + p.ns * j;
     double *Z = p.Z;
-    const std::int32_t ns = p.ns;
     bool tame = true;
     if (exact && f.listed[i] && std::isfinite(w_old) && std::isfinite(w_new)) {
-        if (!p.Xc) {
-            const double *x = p.X + p.ns * i;
-            const std::int32_t *rows = f.rows + f.at[i];
-            const std::int32_t n = f.at[i + 1] - f.at[i];
-            for (std::int32_t m = n - 1; m >= 0; m--)
-                tame &= move_row_exact(rows[m], xw, e, Z, x[rows[m]], w_old, w_new);
-        } else {
-            const compressed &X = *p.Xc;
-            const std::int32_t *rows = X.rows + X.at[i];
-            const double *x = X.values + X.at[i];
-            const std::int32_t n = X.at[i + 1] - X.at[i];
-            for (std::int32_t m = n - 1; m >= 0; m--)
-                tame &= move_row_exact(rows[m], xw, e, Z, x[m], w_old, w_new);
-        }
+        const std::int32_t *rows = f.rows + f.at[i];
+        const std::int32_t n = f.at[i + 1] - f.at[i];
+        for (std::int32_t m = n - 1; m >= 0; m--)
+            tame &= move_row_exact(rows[m], xw, e, Z, x[rows[m]], w_old, w_new);
     } else {
-        const double *x = full_column(w, p, i);
-        if (exact) {
-            for (std::int32_t k = ns - 1; k >= 0; k--)
-                tame &= move_row_exact(k, xw, e, Z, x[k], w_old, w_new);
-        } else {
-            for (std::int32_t k = ns - 1; k >= 0; k--)
-                tame &= move_row(k, xw, e, Z, x[k], w_old, w_new);
-            s.exact[j] = s.exact[j] || !any_negative_zero(xw, ns);
-        }
-        done_with_column(w, p, i);
+        tame = upkeep_all_rows(s, x, xw, e, Z, p.ns, j, exact, w_old, w_new);
+    }
+    s.tame = s.tame && tame;
+}
+
+// The upkeep for a compressed X, by the same four paths: path 2 over its
+// stored rows, which are listed for every feature, 3 and 4 over full(X)'s
+// column.
+void compressed_upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old,
+                       double w_new)
+{
+    state_facts &s = w.state;
+    const compressed &X = *p.Xc;
+    const bool exact = s.tame && s.exact[j];
+    if (exact && w_old == 0 && w_new == 0 && w.features.finite[i])
+        return;
+
+    double *xw = p.XW + p.ns * j;
+    double *e = p.E + p.ns * j;
+    double *Z = p.Z;
+    bool tame = true;
+    if (exact && std::isfinite(w_old) && std::isfinite(w_new)) {
+        const std::int32_t *rows = X.rows + X.at[i];
+        const double *x = X.values + X.at[i];
+        const std::int32_t n = X.at[i + 1] - X.at[i];
+        for (std::int32_t m = n - 1; m >= 0; m--)
+            tame &= move_row_exact(rows[m], xw, e, Z, x[m], w_old, w_new);
+    } else {
+        tame = upkeep_all_rows(s, spread_column(w, X, i), xw, e, Z, p.ns, j, exact, w_old, w_new);
+        clear_column(w, X, i);
     }
     s.tame = s.tame && tame;
 }
