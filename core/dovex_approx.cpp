@@ -80,12 +80,16 @@ void visit(const problem &p, work &w, std::int32_t i, std::int32_t j, norms &sum
 
     // The two forms of X have functions of their own, so that the full
     // one's machine code stays what it was without the compressed one.
-    const double g = p.Xc ? compressed_gradient(w, p, i, j) : gradient(w, p, i, j);
-    const double w_new = step(w_old, g, w.bound_diag[i], p.lambda1, p.lambda2);
-    if (p.Xc)
+    double w_new;
+    if (p.Xc) {
+        const double g = compressed_gradient(w, p, i, j);
+        w_new = step(w_old, g, w.bound_diag[i], p.lambda1, p.lambda2);
         compressed_upkeep(w, p, i, j, w_old, w_new);
-    else
+    } else {
+        const double g = gradient(w, p, i, j);
+        w_new = step(w_old, g, w.bound_diag[i], p.lambda1, p.lambda2);
         upkeep(w, p, i, j, w_old, w_new);
+    }
 
     // Store, or decay the chance of visiting a zero weight that stays zero.
     if (w_new == 0 && w_old == 0)
