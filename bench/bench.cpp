@@ -1,8 +1,13 @@
 // The speed benchmark: the optimised core against the plain reference
-// implementation (tests/reference), side by side in one run, on the bundled and synthetic problems, with a check that
-// both give the same bits. Not part of the tests; run it with tools/bench.sh.
+// implementation (tests/reference), side by side in one run, on the bundled
+// and synthetic problems, with a check that both give the same bits; and a
+// text-like sparse problem fitted with X sparse and with X full, each in a
+// process of its own, for time per sweep and memory. Not part of the tests;
+// run it with tools/bench.sh.
 //
-//   bench [problem ...]   problems: iris digits brain many (default: all)
+//   bench [problem ...]   problems: iris digits brain many (default: all),
+//                         targets (the per-unit costs), text (sparse against
+//                         full), text-large (sparse only)
 #include "console_host.h"
 #include "dovex.h"
 #include "problems.h"
@@ -16,6 +21,10 @@
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -257,6 +266,159 @@ void targets()
                 n_kept, settled.W.size());
 }
 
+// --- a text-like problem, X sparse and X full ---------------------------------
+
+// What one form of X costs on a text problem, measured in a process of its
+// own so that the peak memory is that form's alone.
+struct text_run {
+    double setup = 0, first = 0, later = 0; // seconds; later per sweep
+    int later_sweeps = 0;
+    double fit = 0; // the whole fit to its tol
+    int fit_sweeps = 0;
+    double x_bytes = 0, state_bytes = 0, scratch = 0, rss = 0;
+    std::uint64_t w_hash = 0, text_hash = 0;
+    int next_draw = 0;
+    bool ok = false;
+};
+
+std::uint64_t fnv(const void *data, std::size_t n)
+{
+    std::uint64_t h = 1469598103934665603ULL;
+    for (std::size_t b = 0; b < n; b++)
+        h = (h ^ static_cast<const unsigned char *>(data)[b]) * 1099511628211ULL;
+    return h;
+}
+
+// One fit of p, in the form it holds X, after srand(1) from zero weights;
+// its processor time, and in *sweep_ends, when given, the time from its
+// start to the end of each sweep.
+double timed_fit(const problem &p, double tol, double max_sweeps, std::vector<double> &W,
+                 std::string &text, int &next_draw, std::vector<double> *sweep_ends = nullptr)
+{
+    W.assign(static_cast<size_t>(p.nd) * p.nc, 0.0);
+    std::vector<double> XW(static_cast<size_t>(p.ns) * p.nc, 0.0), E(XW.size(), 1.0),
+        Z(p.ns, static_cast<double>(p.nc));
+    text.clear();
+    console_capture(&text);
+    std::vector<double> marks;
+    console_time_sweeps(&marks);
+    std::srand(1);
+    const double t0 = cpu_seconds();
+    if (p.sparse())
+        dovex_approx_sparse(W.data(), p.x_at.data(), p.x_rows.data(), p.x_values.data(),
+                            p.Y.data(), XW.data(), E.data(), Z.data(), p.lambda1, p.lambda2, tol,
+                            max_sweeps, p.nd, p.ns, p.nc, p.nc);
+    else
+        dovex_approx(W.data(), p.X.data(), p.Y.data(), XW.data(), E.data(), Z.data(), p.lambda1,
+                     p.lambda2, tol, max_sweeps, p.nd, p.ns, p.nc, p.nc);
+    const double secs = cpu_seconds() - t0;
+    next_draw = std::rand();
+    console_capture(nullptr);
+    console_time_sweeps(nullptr);
+    if (sweep_ends)
+        for (double m : marks)
+            sweep_ends->push_back(m - t0);
+    return secs;
+}
+
+text_run measure_text_form(const std::string &name, bool full, int later_sweeps)
+{
+    problem p = bench_problem(name);
+    const double nnz = static_cast<double>(p.x_values.size());
+    if (full)
+        p = full_problem(p);
+    text_run r;
+    r.x_bytes = full ? 8.0 * p.ns * p.nd : 4.0 * (p.nd + 1) + 12.0 * nnz;
+    r.state_bytes = 8.0 * (3.0 * p.ns * p.nc + p.ns + static_cast<double>(p.nd) * p.nc);
+    std::vector<double> W;
+    std::string text;
+    int next = 0;
+    console_reset_peak();
+    // The set-up alone (no sweep), then the first sweep and the later ones
+    // from the times at their ends.
+    r.setup = timed_fit(p, -1.0, 0, W, text, next);
+    std::vector<double> ends;
+    timed_fit(p, -1.0, 1 + later_sweeps, W, text, next, &ends);
+    r.first = ends[0] - r.setup;
+    r.later_sweeps = later_sweeps;
+    r.later = (ends[later_sweeps] - ends[0]) / later_sweeps;
+    r.fit = timed_fit(p, p.tol, p.max_sweeps, W, text, next);
+    r.scratch = static_cast<double>(console_peak_bytes());
+    r.fit_sweeps = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    r.w_hash = fnv(W.data(), W.size() * sizeof(double));
+    r.text_hash = fnv(text.data(), text.size());
+    r.next_draw = next;
+    rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    r.rss = 1024.0 * static_cast<double>(ru.ru_maxrss);
+    r.ok = true;
+    return r;
+}
+
+// measure_text_form in a child process; ok false if the child failed.
+text_run in_child(const std::string &name, bool full, int later_sweeps)
+{
+    text_run r;
+    int fd[2];
+    if (pipe(fd) != 0)
+        return r;
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fd[0]);
+        const text_run c = measure_text_form(name, full, later_sweeps);
+        const ssize_t n = write(fd[1], &c, sizeof c);
+        _exit(n == static_cast<ssize_t>(sizeof c) ? 0 : 1);
+    }
+    close(fd[1]);
+    const ssize_t n = pid > 0 ? read(fd[0], &r, sizeof r) : 0;
+    close(fd[0]);
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    if (n != static_cast<ssize_t>(sizeof r) || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        r.ok = false;
+    return r;
+}
+
+// The text problem with X sparse and, with_full, with X full: one line each,
+// and whether the two gave the same bits.
+bool text_comparison(const std::string &name, bool with_full)
+{
+    const problem p = bench_problem(name);
+    const double nnz = static_cast<double>(p.x_values.size());
+    std::printf("\n%s: %d documents x %d terms x %d classes, %.0f stored (%.3f %% of %.3g "
+                "elements), lambda1 %.4g (0.05 lambda1_max), lambda2 %.4g, tol %g\n",
+                name.c_str(), p.ns, p.nd, p.nc, nnz,
+                100.0 * nnz / (static_cast<double>(p.ns) * p.nd),
+                static_cast<double>(p.ns) * p.nd, p.lambda1, p.lambda2, p.tol);
+    std::printf("\n| X | X MiB | Y, XW, E, Z, W MiB | core scratch MiB | process peak MiB | "
+                "set-up s | first sweep s | later sweeps s/sweep | whole fit: sweeps, s |\n"
+                "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    const int later = 20;
+    text_run runs[2];
+    for (int full = 0; full <= (with_full ? 1 : 0); full++) {
+        const text_run &r = runs[full] = in_child(name, full, later);
+        if (!r.ok) {
+            std::printf("| %s | failed |\n", full ? "full" : "sparse");
+            return false;
+        }
+        std::printf("| %s | %s | %s | %s | %s | %.3f | %.3f | %.4f (sweeps 2-%d) | %d, %.2f |\n",
+                    full ? "full" : "sparse", mib(r.x_bytes).c_str(),
+                    mib(r.state_bytes).c_str(), mib(r.scratch).c_str(), mib(r.rss).c_str(),
+                    r.setup, r.first, r.later, 1 + later, r.fit_sweeps, r.fit);
+        std::fflush(stdout);
+    }
+    if (!with_full)
+        return true;
+    const bool same = runs[0].w_hash == runs[1].w_hash && runs[0].text_hash == runs[1].text_hash &&
+                      runs[0].next_draw == runs[1].next_draw;
+    std::printf("\nW, the printed text and the draws of the whole fit the same bits sparse and "
+                "full: %s\n",
+                same ? "yes" : "NO");
+    return same;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -265,8 +427,13 @@ int main(int argc, char **argv)
     std::vector<std::string> names = {"iris", "digits", "brain", "many", "targets"};
     if (argc > 1)
         names.assign(argv + 1, argv + argc);
-    const bool with_targets = std::find(names.begin(), names.end(), "targets") != names.end();
-    names.erase(std::remove(names.begin(), names.end(), "targets"), names.end());
+    auto take = [&names](const char *special) {
+        const bool asked = std::find(names.begin(), names.end(), special) != names.end();
+        names.erase(std::remove(names.begin(), names.end(), special), names.end());
+        return asked;
+    };
+    const bool with_targets = take("targets"), with_text = take("text"),
+               with_text_large = take("text-large");
 
     double t_rand = 1e300, t_exp = 1e300, t_add = 1e300;
     for (int rep = 0; rep < 5; rep++) {
@@ -320,5 +487,9 @@ int main(int argc, char **argv)
     }
     if (with_targets)
         targets();
+    if (with_text)
+        all_same = text_comparison("text", true) && all_same;
+    if (with_text_large)
+        all_same = text_comparison("text-large", false) && all_same;
     return all_same ? 0 : 1;
 }

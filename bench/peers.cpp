@@ -3,7 +3,12 @@
 // ladder of tolerances, printing the time and the penalised objective of
 // each fit.
 //
-//   dovex_peers export DIR problem...   DIR/<p>.meta, DIR/<p>.X, DIR/<p>.label
+//   dovex_peers export DIR problem...   DIR/<p>.meta, DIR/<p>.label, and X:
+//                                       DIR/<p>.X (full, column-major doubles)
+//                                       or, for a sparse problem, its
+//                                       compressed columns DIR/<p>.Xp (int32
+//                                       column starts), .Xi (int32 rows from
+//                                       0) and .Xx (doubles)
 //   dovex_peers ladder problem          lines "dovex <tol> <seconds> <objective>"
 #include "console_host.h"
 #include "dovex.h"
@@ -36,7 +41,10 @@ double objective(const problem &p, const std::vector<double> &W)
     for (size_t j = 0; j < nc; j++)
         for (size_t i = 0; i < nd; i++) {
             const double w = W[i + nd * j];
-            if (w != 0)
+            if (w != 0 && p.sparse())
+                for (std::int32_t m = p.x_at[i]; m < p.x_at[i + 1]; m++)
+                    xw[p.x_rows[m] + ns * j] += p.x_values[m] * w;
+            else if (w != 0)
                 for (size_t k = 0; k < ns; k++)
                     xw[k + ns * j] += p.X[k + ns * i] * w;
         }
@@ -57,25 +65,38 @@ double objective(const problem &p, const std::vector<double> &W)
     return f;
 }
 
+template <typename T> void write_file(const std::string &path, const std::vector<T> &v)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(v.data(), sizeof(T), v.size(), f) != v.size() || std::fclose(f) != 0) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+}
+
 void export_problem(const problem &p, const std::string &dir)
 {
     const std::string base = dir + "/" + p.name;
     FILE *meta = std::fopen((base + ".meta").c_str(), "w");
-    FILE *x = std::fopen((base + ".X").c_str(), "wb");
-    FILE *label = std::fopen((base + ".label").c_str(), "wb");
-    if (!meta || !x || !label) {
+    if (!meta) {
         std::fprintf(stderr, "cannot write to %s\n", dir.c_str());
         std::exit(1);
     }
     std::fprintf(meta, "%d %d %d %.17g %.17g\n", p.ns, p.nd, p.nc, p.lambda1, p.lambda2);
-    std::fwrite(p.X.data(), sizeof(double), p.X.size(), x);
+    std::fclose(meta);
+    if (p.sparse()) {
+        write_file(base + ".Xp", p.x_at);
+        write_file(base + ".Xi", p.x_rows);
+        write_file(base + ".Xx", p.x_values);
+    } else {
+        write_file(base + ".X", p.X);
+    }
+    std::vector<std::int32_t> label;
     for (std::int32_t k = 0; k < p.ns; k++)
         for (std::int32_t j = 0; j < p.nc; j++)
             if (p.Y[k + static_cast<size_t>(p.ns) * j] != 0)
-                std::fwrite(&j, sizeof j, 1, label);
-    std::fclose(meta);
-    std::fclose(x);
-    std::fclose(label);
+                label.push_back(j);
+    write_file(base + ".label", label);
 }
 
 // Fits at tol = 1e-2, 1e-3, ... until the tolerance 1e-10 or a fit that
@@ -89,8 +110,13 @@ void ladder(const problem &p)
         std::vector<double> E(XW.size(), 1.0), Z(p.ns, static_cast<double>(p.nc));
         std::srand(1);
         const double t0 = cpu_seconds();
-        dovex_approx(W.data(), p.X.data(), p.Y.data(), XW.data(), E.data(), Z.data(), p.lambda1,
-                     p.lambda2, tol, 1e6, p.nd, p.ns, p.nc, p.nc);
+        if (p.sparse())
+            dovex_approx_sparse(W.data(), p.x_at.data(), p.x_rows.data(), p.x_values.data(),
+                                p.Y.data(), XW.data(), E.data(), Z.data(), p.lambda1, p.lambda2,
+                                tol, 1e6, p.nd, p.ns, p.nc, p.nc);
+        else
+            dovex_approx(W.data(), p.X.data(), p.Y.data(), XW.data(), E.data(), Z.data(),
+                         p.lambda1, p.lambda2, tol, 1e6, p.nd, p.ns, p.nc, p.nc);
         const double secs = cpu_seconds() - t0;
         std::printf("dovex %g %.4f %.17g\n", tol, secs, objective(p, W));
         std::fflush(stdout);

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs the speed benchmark: the optimised core against the plain
 # baseline on each problem, side by side, with a bit-identity check. Extra
-# arguments pick problems (iris digits brain many). Takes a few minutes.
+# arguments pick problems (iris digits brain many), "targets" the per-unit
+# costs, "text" a text-like sparse problem fitted sparse and full (about a
+# minute, 8 GB of memory for the full one), "text-large" a far larger one
+# fitted sparse (two minutes, 2 GB). Takes a few minutes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"

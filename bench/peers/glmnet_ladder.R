@@ -11,13 +11,21 @@ suppressMessages(library(glmnet))
 base <- commandArgs(trailingOnly = TRUE)[1]
 meta <- scan(paste0(base, ".meta"), quiet = TRUE)
 ns <- meta[1]; nd <- meta[2]; nc <- meta[3]; l1 <- meta[4]; l2 <- meta[5]
-X <- matrix(readBin(paste0(base, ".X"), "double", n = ns * nd), ns, nd)
+if (file.exists(paste0(base, ".Xp"))) {
+  # A sparse problem's compressed columns, as a sparse matrix for glmnet.
+  p <- readBin(paste0(base, ".Xp"), "integer", n = nd + 1, size = 4)
+  i <- readBin(paste0(base, ".Xi"), "integer", n = p[nd + 1], size = 4)
+  x <- readBin(paste0(base, ".Xx"), "double", n = p[nd + 1])
+  X <- Matrix::sparseMatrix(i = i, p = p, x = x, dims = c(ns, nd), index1 = FALSE)
+} else {
+  X <- matrix(readBin(paste0(base, ".X"), "double", n = ns * nd), ns, nd)
+}
 label <- readBin(paste0(base, ".label"), "integer", n = ns, size = 4)
 y <- factor(label, levels = 0:(nc - 1))
 Y <- outer(label, 0:(nc - 1), "==") * 1
 
 objective <- function(W) {
-  XW <- X %*% W
+  XW <- as.matrix(X %*% W)
   top <- apply(XW, 1, max)
   sum(top + log(rowSums(exp(XW - top)))) - sum(Y * XW) +
     l1 * sum(abs(W)) + l2 / 2 * sum(W^2)
@@ -27,7 +35,7 @@ alpha <- l1 / (l1 + l2)
 lambda <- (l1 + l2) / ns
 # The smallest penalty that keeps every weight at zero, from the gradient
 # at W = 0, down to ours.
-top <- max(abs(crossprod(X, Y - 1 / nc))) / (ns * alpha)
+top <- max(abs(as.matrix(crossprod(X, Y - 1 / nc)))) / (ns * alpha)
 path <- exp(seq(log(max(top, lambda)), log(lambda), length.out = 20))
 for (e in 3:12) {
   thresh <- 10^-e

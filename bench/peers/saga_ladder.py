@@ -7,11 +7,13 @@ sum_k (log sum_j exp(XW) - Y XW) + lambda1 |W|_1 + lambda2/2 |W|^2.
 
     python3 saga_ladder.py DIR/problem
 """
+import os
 import sys
 import time
 import warnings
 
 import numpy as np
+import scipy.sparse
 from sklearn.linear_model import LogisticRegression
 
 
@@ -20,12 +22,19 @@ def main():
     with open(base + ".meta") as f:
         ns, nd, nc, l1, l2 = f.read().split()
     ns, nd, nc, l1, l2 = int(ns), int(nd), int(nc), float(l1), float(l2)
-    X = np.fromfile(base + ".X", dtype="<f8").reshape((nd, ns)).T.copy()
+    if os.path.exists(base + ".Xp"):
+        # A sparse problem's compressed columns; saga takes rows.
+        at = np.fromfile(base + ".Xp", dtype="<i4")
+        rows = np.fromfile(base + ".Xi", dtype="<i4")
+        values = np.fromfile(base + ".Xx", dtype="<f8")
+        X = scipy.sparse.csc_matrix((values, rows, at), shape=(ns, nd)).tocsr()
+    else:
+        X = np.fromfile(base + ".X", dtype="<f8").reshape((nd, ns)).T.copy()
     label = np.fromfile(base + ".label", dtype="<i4")
     Y = (label[:, None] == np.arange(nc)[None, :]).astype(float)
 
     def objective(W):
-        XW = X @ W
+        XW = np.asarray(X @ W)
         top = XW.max(axis=1, keepdims=True)
         loss = np.sum(top[:, 0] + np.log(np.exp(XW - top).sum(axis=1))) - np.sum(Y * XW)
         return loss + l1 * np.abs(W).sum() + l2 / 2 * (W * W).sum()

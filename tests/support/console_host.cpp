@@ -4,11 +4,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
 bool echo = true;
 std::string *capture = nullptr;
+std::vector<double> *sweep_times = nullptr;
 std::size_t live = 0, peak = 0;
 
 // Each block starts with its size, so that mxFree knows what it gives back;
@@ -25,6 +27,11 @@ void console_echo(bool on)
 void console_capture(std::string *text)
 {
     capture = text;
+}
+
+void console_time_sweeps(std::vector<double> *times)
+{
+    sweep_times = times;
 }
 
 std::size_t console_peak_bytes()
@@ -84,6 +91,12 @@ int mexPrintf(const char *format, ...)
 
 int mexEvalString(const char *)
 {
+    if (sweep_times) {
+        timespec t;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        sweep_times->push_back(static_cast<double>(t.tv_sec) +
+                               1e-9 * static_cast<double>(t.tv_nsec));
+    }
     return std::fflush(stdout);
 }
 }

@@ -6,12 +6,18 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Whether the progress lines go to stdout; they do until turned off.
 void console_echo(bool on);
 
 // Also appends every progress line to *text, until called with null.
 void console_capture(std::string *text);
+
+// Also appends the calling thread's processor time in seconds at every
+// "drawnow", which the fit runs once per sweep, to *times, until called
+// with null.
+void console_time_sweeps(std::vector<double> *times);
 
 // The most scratch memory, in bytes, the core held at once since the last
 // console_reset_peak (or the start).
