@@ -87,7 +87,7 @@
 %
 %   dovex version: unreleased sources
 %
-%   See also MAKE, DEMO_DIGITS.
+%   See also DOVEX_TRAIN, DOVEX_PREDICT, DOVEX_SEED, MAKE, DEMO_DIGITS.
 
 function W = dovex_fit(varargin) %#ok<STOUT,INUSD>
 % Only reached when the compiled module is missing: it takes precedence over
@@ -98,18 +98,18 @@ error('dovex_fit:notCompiled', ...
 end
 
 %!demo
-%! ## Fit four fifths of the bundled handwritten digits, classify the rest
+%! ## Choose the penalty on four fifths of the bundled digits by cross-validation, classify the rest
 %! demo_digits
 
-## How dovex_fit answers a call: argument counts, input checks with their
-## identifiers, what it leaves alone and the shape of what it returns. These
-## tests ship with the function: "pkg test dovex" runs them on an installed
-## package. They need no data file and do not touch the C runtime's rand()
-## state beyond the draws of the fits themselves.
+% How dovex_fit answers a call: argument counts, input checks with their
+% identifiers, what it leaves alone and the shape of what it returns. These
+% tests ship with the function: "pkg test dovex" runs them on an installed
+% package. They need no data file and do not touch the C runtime's rand()
+% state beyond the draws of the fits themselves.
 
-## The valid call the tests start from, and its inputs: 150 samples of 4
-## features (the last a constant) in 3 classes, made up so that a fit
-## separates them in part.
+% The valid call the tests start from, and its inputs: 150 samples of 4
+% features (the last a constant) in 3 classes, made up so that a fit
+% separates them in part.
 %!function [args, X, Y, XW, E, Z] = small_problem ()
 %!  k = (1:150)';
 %!  label = mod (k, 3);
@@ -121,8 +121,8 @@ end
 %!  args = {X, Y, XW, E, Z, 0.5, 0.1, 1e-4, 20};
 %!endfunction
 
-## Calls dovex_fit with nout outputs, catching any error: returns what the
-## call printed and the error (empty when there was none).
+% Calls dovex_fit with nout outputs, catching any error: returns what the
+% call printed and the error (empty when there was none).
 %!function [out, err] = capture (nout, args)
 %!  err = [];
 %!  out = evalc ("try, call_with (nout, args); catch err, end");
@@ -139,13 +139,13 @@ end
 %!  endswitch
 %!endfunction
 
-## The call with argument p replaced by v.
+% The call with argument p replaced by v.
 %!function a = with_arg (a, p, v)
 %!  a{p} = v;
 %!endfunction
 
-## Checks that the call fails with the given identifier and message (Octave
-## puts the function's name in front of it) and prints nothing.
+% Checks that the call fails with the given identifier and message (Octave
+% puts the function's name in front of it) and prints nothing.
 %!function expect_error (args, id, msg)
 %!  [out, err] = capture (1, args);
 %!  assert (! isempty (err), "no error; expected %s", id);
@@ -154,7 +154,7 @@ end
 %!  assert (out, "");
 %!endfunction
 
-## Argument counts
+% Argument counts
 
 %!test  # no inputs: nothing printed, no error
 %! [out, err] = capture (0, {});
@@ -179,8 +179,8 @@ end
 %!   assert (err.message, "dovex_fit: Incorrect number of arguments.");
 %! endfor
 
-## Input checks: class, complexity and sparsity come before shape, and the
-## first bad argument in position order is the one reported.
+% Input checks: class, complexity and sparsity come before shape, and the
+% first bad argument in position order is the one reported.
 
 %!test  # class
 %! [args, X, Y] = small_problem ();
@@ -259,7 +259,7 @@ end
 %! assert (err.identifier, "dovex_fit:tooLarge");
 %! assert (out, "");
 
-## What a successful call returns and leaves alone
+% What a successful call returns and leaves alone
 
 %!test  # the caller's arrays are not modified
 %! [args, X, Y, XW] = small_problem ();
@@ -301,8 +301,8 @@ end
 %! assert (lines{1}, "sweep : 1, diff : 1.0000");
 %! assert (strncmp (lines{20}, "sweep : 20, diff : ", 19));
 
-## A single sweep visits every weight whatever rand() draws, so these fits
-## give the same bits without a seed.
+% A single sweep visits every weight whatever rand() draws, so these fits
+% give the same bits without a seed.
 %!test  # a sparse X gives the bits and the text of full(X)
 %! [args, X] = small_problem ();
 %! X(abs (X) < 0.7) = 0;                  # a quarter of the values or so

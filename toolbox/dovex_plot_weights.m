@@ -117,7 +117,7 @@ else
 end
 end
 
-## The weight images of a figure, without the colour bar's own.
+% The weight images of a figure, without the colour bar's own.
 %!function images = weight_images (h)
 %!  images = findobj (h, "type", "image");
 %!  bar = strcmp (get (cell2mat (get (images, "parent")), "tag"), "colorbar");
