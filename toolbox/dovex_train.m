@@ -254,6 +254,9 @@ end
 %! evalc ("W = dovex_fit (Ss, Y, zeros (ns, 3), ones (ns, 3), 3 * ones (ns, 1), m.lambda1, m.lambda2, 1e-4, 1000);");
 %! assert (bits_of (m.W(5,:)), bits_of (W(5,:)));
 %! assert (m.W(1:4,:) .* m.scale', W(1:4,:), 1e-13 * max (abs (W(:))));
+%! standardised = dovex_train (full (S), label, "Standardize", true, "Seed", 3, "Display", "off");
+%! assert (bits_of (m.scale), bits_of (standardised.scale));
+%! assert (bits_of (m.W), bits_of (standardised.W));
 
 %!test  # a sparse X of 60000 x 50000, 24 GB if it were full, is never made full
 %! [n, nd] = deal (60000, 50000);

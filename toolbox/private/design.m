@@ -66,20 +66,17 @@ if isempty(d.lambda1_max)
 end
 end
 
-% The standard deviation of each column (normalised by ns - 1), 1-by-nd.
-% For a sparse X from its stored values and the number of zeros, without
-% forming X minus its mean, which would be full; it agrees with
-% std(full(X)) up to rounding.
+% The standard deviation of each column (normalised by ns - 1), 1-by-nd,
+% from the non-zero values and the number of zeros, without forming X minus
+% its mean (which would be full for a sparse X). Full and sparse X take
+% the same steps, so sparse(X) is scaled with the bits of X; it agrees with
+% std(X) up to rounding.
 function s = column_std(X)
-if ~issparse(X)
-    s = std(X, 0, 1);
-    return
-end
 [ns, nd] = size(X);
 [~, j, v] = find(X);
 [j, v] = deal(j(:), v(:));
 mu = full(sum(X, 1))' / ns;
-stored = accumarray(j, 1, [nd 1]);
-squares = accumarray(j, (v - mu(j)) .^ 2, [nd 1]) + (ns - stored) .* mu .^ 2;
+nonzero = accumarray(j, 1, [nd 1]);
+squares = accumarray(j, (v - mu(j)) .^ 2, [nd 1]) + (ns - nonzero) .* mu .^ 2;
 s = sqrt(squares / (ns - 1))';
 end
