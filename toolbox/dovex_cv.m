@@ -9,8 +9,9 @@
 %   needs at least two samples, so that each fold's fit sees every class.
 %
 %   Options (names in any case): all of dovex_path's ('Lambda1',
-%   'Lambda2Ratio', 'Lambda2', 'Tol', 'MaxSweeps', 'Bias', 'Standardize',
-%   'Offset', 'Seed', 'Parallel', 'Workers', 'Display'), and
+%   'NumLambda', 'LambdaMinRatio', 'Lambda2Ratio', 'Lambda2', 'Tol',
+%   'MaxSweeps', 'Bias', 'Standardize', 'Offset', 'Seed', 'Parallel',
+%   'Workers', 'Display'), and
 %     'Folds'    the number of folds, 2 or more; default 5
 %     'Select'   the penalty of the refit: 'min' (default), the lowest mean
 %                loss, or '1se', the largest lambda1 whose mean loss is

@@ -12,6 +12,9 @@
 %   Options (names in any case):
 %     'Lambda1'       the grid of L1 penalties, a vector of values of 0 or
 %                     more, in any order; default as above
+%     'NumLambda'     the length of the default grid instead; default 20
+%     'LambdaMinRatio'  its smallest lambda1 over lambda1_max, above 0 and
+%                     at most 1; default 1e-3
 %     'Lambda2Ratio'  lambda2 = Lambda2Ratio * lambda1 for each fit;
 %                     default 0.1
 %     'Lambda2'       a fixed lambda2 for every fit instead
@@ -134,6 +137,17 @@ end
 %! endfor
 %! assert (p.classes, [0; 1; 2]);
 
+%!test  # the default grid, longer and deeper; a grid of one value
+%! p = dovex_path (X, label, "NumLambda", 4, "LambdaMinRatio", 1e-6, "MaxSweeps", 20, ...
+%!                 "Parallel", false);
+%! assert (p.lambda1, p.lambda1_max * [1 1e-2 1e-4 1e-6], 1e-12 * p.lambda1_max);
+%! q = dovex_path (X, label, "NumLambda", 20, "LambdaMinRatio", 1e-3, "MaxSweeps", 1, ...
+%!                 "Parallel", false);
+%! r = dovex_path (X, label, "MaxSweeps", 1, "Parallel", false);
+%! assert (bits_of (q.lambda1), bits_of (r.lambda1));
+%! p = dovex_path (X, label, "NumLambda", 1, "Parallel", false);
+%! assert ([p.lambda1, p.nnz], [p.lambda1_max, 0]);
+
 %!test  # a grid of one's own, in any order, with a fixed lambda2
 %! p = dovex_path (X, label, "Lambda1", [0.5 4 1], "Lambda2", 0.2, "Parallel", false);
 %! assert (p.lambda1, [0.5 4 1]);
@@ -181,6 +195,12 @@ end
 %!error id=dovex_path:badOption dovex_path (X, label, "Lambda2", 1, "Lambda2Ratio", 0.1)
 %!error id=dovex_path:badOption dovex_path (X, label, "Lambda1", [1 -1])
 %!error id=dovex_path:badOption dovex_path (X, label, "Lambda1", [])
+%!error id=dovex_path:badOption dovex_path (X, label, "Lambda1", [2 1], "NumLambda", 2)
+%!error id=dovex_path:badOption dovex_path (X, label, "LambdaMinRatio", 1e-2, "Lambda1", 1)
+%!error id=dovex_path:badOption dovex_path (X, label, "NumLambda", 0)
+%!error id=dovex_path:badOption dovex_path (X, label, "NumLambda", 2.5)
+%!error id=dovex_path:badOption dovex_path (X, label, "LambdaMinRatio", 0)
+%!error id=dovex_path:badOption dovex_path (X, label, "LambdaMinRatio", 2)
 %!error id=dovex_path:badOption dovex_path (X, label, "Seed", 2^32 - 2)
 %!error id=dovex_path:badOption dovex_path (X, label, "Display", "sweeps")
 %!error id=dovex_path:badOption dovex_path (X, label, "Parallel", "maybe")

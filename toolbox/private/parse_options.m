@@ -43,6 +43,11 @@ switch name
         end
     case {'Lambda2', 'Lambda2Ratio'}
         need(id, name, is_real(v) && isscalar(v) && v >= 0, 'a finite scalar of 0 or more');
+    case 'NumLambda'
+        need(id, name, is_whole(v, 1, 10000), 'a whole number from 1 to 10000');
+    case 'LambdaMinRatio'
+        need(id, name, is_real(v) && isscalar(v) && v > 0 && v <= 1, ...
+             'a scalar above 0 and at most 1');
     case 'Tol'
         need(id, name, is_real(v) && isscalar(v), 'a finite scalar');
     case 'MaxSweeps'

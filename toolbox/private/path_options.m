@@ -3,17 +3,23 @@ function [opts, train_args, lambda1, lambda2, d] = path_options(fname, X, y, nc,
 %   Reads the options in args (dovex_path's, plus the names in extra),
 %   fills in the defaults, and gives the grid: lambda1 and lambda2 (rows of
 %   the same length) and the design d of the whole data, whose lambda1_max
-%   sets the default grid. train_args are the options every dovex_train
+%   sets the default grid: NumLambda values from lambda1_max down to
+%   LambdaMinRatio * lambda1_max, evenly spaced in log. train_args are the options every dovex_train
 %   call of the grid shares. Raises fname:badOption for any bad option,
 %   before any fit.
 
-names = [{'Lambda1', 'Lambda2Ratio', 'Lambda2', 'Tol', 'MaxSweeps', 'Bias', ...
+names = [{'Lambda1', 'NumLambda', 'LambdaMinRatio', 'Lambda2Ratio', 'Lambda2', 'Tol', 'MaxSweeps', 'Bias', ...
           'Standardize', 'Offset', 'Seed', 'Display', 'Parallel', 'Workers'}, extra];
 opts = parse_options(fname, args, names);
 if isfield(opts, 'Lambda2') && isfield(opts, 'Lambda2Ratio')
     error([fname ':badOption'], 'give ''Lambda2'' or ''Lambda2Ratio'', not both.');
 end
-opts = with_defaults(opts, struct('Lambda1', [], 'Lambda2Ratio', 0.1, 'Lambda2', [], ...
+if isfield(opts, 'Lambda1') && (isfield(opts, 'NumLambda') || isfield(opts, 'LambdaMinRatio'))
+    error([fname ':badOption'], ...
+          'give ''Lambda1'', or ''NumLambda'' and ''LambdaMinRatio'' for its grid, not both.');
+end
+opts = with_defaults(opts, struct('Lambda1', [], 'NumLambda', 20, 'LambdaMinRatio', 1e-3, ...
+    'Lambda2Ratio', 0.1, 'Lambda2', [], ...
     'Tol', 1e-4, 'MaxSweeps', 1000, 'Bias', true, 'Standardize', false, 'Offset', [], ...
     'Seed', 0, 'Display', 'off', 'Parallel', 'auto', 'Workers', [], 'Folds', 5, ...
     'Select', 'min'));
@@ -21,7 +27,9 @@ opts = with_defaults(opts, struct('Lambda1', [], 'Lambda2Ratio', 0.1, 'Lambda2',
 d = design(fname, X, y, nc, opts);
 lambda1 = opts.Lambda1;
 if isempty(lambda1)
-    lambda1 = d.lambda1_max * 10 .^ (-3 * (0:19) / 19);
+    % In this form the default grid keeps the bits it has always had.
+    steps = max(opts.NumLambda - 1, 1);
+    lambda1 = d.lambda1_max * 10 .^ (log10(opts.LambdaMinRatio) * (0:opts.NumLambda-1) / steps);
 end
 if isempty(opts.Lambda2)
     lambda2 = opts.Lambda2Ratio * lambda1;
