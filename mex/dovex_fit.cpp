@@ -8,18 +8,11 @@
 #include "mex.h"
 
 #include "dovex.h"
+#include "export.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-// Octave's mex.h does not mark mexFunction for export, and the module is
-// built with hidden visibility: export it here, the one symbol there is.
-#if defined(_WIN32)
-#define DOVEX_EXPORT __declspec(dllexport)
-#else
-#define DOVEX_EXPORT __attribute__((visibility("default")))
-#endif
 
 namespace {
 

@@ -7,14 +7,10 @@
 // uses only names both provide.
 #include "mex.h"
 
+#include "export.h"
+
 #include <cstdint>
 #include <cstdlib>
-
-#if defined(_WIN32)
-#define DOVEX_EXPORT __declspec(dllexport)
-#else
-#define DOVEX_EXPORT __attribute__((visibility("default")))
-#endif
 
 namespace {
 

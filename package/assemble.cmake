@@ -8,7 +8,8 @@
 #                  functions), every .m in toolbox/ and in demo/
 #   inst/private/  every .m in toolbox/private/
 #   inst/data/     everything in data/: the data sets and their attribution
-#   src/mex/       every .cpp in mex/: a gateway, built into a module of its own
+#   src/mex/       every .cpp in mex/ (a gateway, built into a module of its
+#                  own) and the .h files they share
 #   src/core/      the core's .cpp and .h files and exact_fp.flags
 #   src/Makefile, post_install.m and DESCRIPTION (from DESCRIPTION.in): from
 #                  this folder
@@ -52,7 +53,7 @@ endfunction()
 stage(inst ${S}/mex/*.m ${S}/toolbox/*.m ${S}/demo/*.m)
 stage(inst/private ${S}/toolbox/private/*.m)
 stage(inst/data ${S}/data/*)
-stage(src/mex ${S}/mex/*.cpp)
+stage(src/mex ${S}/mex/*.cpp ${S}/mex/*.h)
 stage(src/core ${S}/core/*.cpp ${S}/core/*.h ${S}/core/exact_fp.flags)
 stage(src ${S}/package/Makefile)
 stage(. ${S}/package/post_install.m ${S}/COPYING)

@@ -5,6 +5,7 @@
 
 #include "data.h"
 #include "loader.h"
+#include "module_test.h"
 
 #include <gtest/gtest.h>
 
@@ -73,37 +74,11 @@ struct call_result {
     mxArray *W;
 };
 
-class Gateway : public ::testing::Test
+inline constexpr char dovex_fit_module[] = DOVEX_MODULE;
+
+class Gateway : public ModuleTest<dovex_fit_module>
 {
   protected:
-    inline static mex_module *module = nullptr;
-
-    static void SetUpTestSuite()
-    {
-        char err[512] = "";
-        module = mex_open(DOVEX_MODULE, err, sizeof err);
-        ASSERT_NE(module, nullptr) << err;
-    }
-
-    static void TearDownTestSuite()
-    {
-        mex_close(module);
-        module = nullptr;
-    }
-
-    void TearDown() override
-    {
-        for (mxArray *a : owned)
-            mxDestroyArray(a);
-    }
-
-    mxArray *own(mxArray *a)
-    {
-        EXPECT_NE(a, nullptr);
-        owned.push_back(a);
-        return a;
-    }
-
     mxArray *matrix(std::size_t m, std::size_t n, const double *values = nullptr)
     {
         return own(mex_matrix(m, n, values));
@@ -179,8 +154,6 @@ class Gateway : public ::testing::Test
             EXPECT_EQ(bytes_of(in[i]), before[i]) << "input " << i + 1 << " was written";
         return r.o;
     }
-
-    std::vector<mxArray *> owned;
 };
 
 // W's values, or an empty vector when W is not a real full double matrix.

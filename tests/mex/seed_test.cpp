@@ -2,6 +2,7 @@
 // this test share one C runtime, so the test reads the module's srand()
 // back with its own rand().
 #include "loader.h"
+#include "module_test.h"
 
 #include <gtest/gtest.h>
 
@@ -27,30 +28,11 @@ std::vector<int> draws_after_srand(unsigned seed)
     return draws(8);
 }
 
-class Seed : public ::testing::Test
+inline constexpr char dovex_seed_module[] = DOVEX_SEED_MODULE;
+
+class Seed : public ModuleTest<dovex_seed_module>
 {
   protected:
-    inline static mex_module *module = nullptr;
-
-    static void SetUpTestSuite()
-    {
-        char err[512] = "";
-        module = mex_open(DOVEX_SEED_MODULE, err, sizeof err);
-        ASSERT_NE(module, nullptr) << err;
-    }
-
-    static void TearDownTestSuite()
-    {
-        mex_close(module);
-        module = nullptr;
-    }
-
-    void TearDown() override
-    {
-        for (mxArray *a : owned)
-            mxDestroyArray(a);
-    }
-
     // A 1x1 array of class cls holding v, written in that class's type.
     mxArray *scalar_of(mxClassID cls, double v)
     {
@@ -102,15 +84,6 @@ class Seed : public ::testing::Test
         const std::vector<int> after = draws(8);
         EXPECT_EQ(after, draws_after_srand(99)) << "a refused call moved rand()";
     }
-
-    mxArray *own(mxArray *a)
-    {
-        EXPECT_NE(a, nullptr);
-        owned.push_back(a);
-        return a;
-    }
-
-    std::vector<mxArray *> owned;
 };
 
 } // namespace
