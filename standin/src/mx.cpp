@@ -226,8 +226,10 @@ std::size_t to_utf8(const char16_t *u, std::size_t n, char *out)
 mxArray *make_array(mxClassID cls, mxComplexity cx, bool sparse, std::size_t ndims,
                     const std::size_t *dims, bool with_data, std::size_t nzmax)
 {
-    mxArray *a = new mxArray_tag{cls,     cx == mxCOMPLEX, sparse, {}, nullptr, nullptr,
-                                 nullptr, nullptr,         0,      {}, {},      nullptr};
+    mxArray *a = new mxArray_tag{}; // no data, no fields, in no field
+    a->cls = cls;
+    a->complex = cx == mxCOMPLEX;
+    a->sparse = sparse;
     a->dims.assign(dims, dims + ndims);
     a->dims.resize(ndims < 2 ? 2 : ndims, ndims == 0 ? 0 : 1);
     const std::size_t esize = standin_element_size(cls);
