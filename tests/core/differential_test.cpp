@@ -420,10 +420,12 @@ fit_case make_case(std::uint64_t seed, const recipe &how)
             for (std::int32_t k = 0; k < c.ns; k++)
                 c.weights.push_back(r.chance(0.5) ? values[r.below(5)] : 2.0 * r.uniform());
         c.opts.display = r.chance(0.5);
-        c.opts.curvature = r.chance(0.5) ? solve_options::quarter : solve_options::classes;
+        const solve_options::curvature_kind kinds[] = {
+            solve_options::classes, solve_options::quarter, solve_options::newton};
+        c.opts.curvature = kinds[r.below(3)];
+        const char *kind_names[] = {"", ", quarter", ", newton"};
         what << ", " << c.penalty.size() << " factors, " << c.weights.size() << " weights, "
-             << (c.opts.display ? "shown" : "silent")
-             << (c.opts.curvature == solve_options::quarter ? ", quarter" : "");
+             << (c.opts.display ? "shown" : "silent") << kind_names[c.opts.curvature];
         c.what = what.str();
     }
     c.Xc = compress(c.X, c.ns, c.nd, seed);
