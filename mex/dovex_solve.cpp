@@ -97,21 +97,25 @@ bool check_flag(const mxArray *v, const char *name, bool *flag)
     return false;
 }
 
-// opts.method: 'bound' (dovex_fit's curvature bound) or 'quarter'.
+// opts.method: 'bound' (dovex_fit's curvature bound) or 'quarter'. Read with
+// mxArrayToString, which MATLAB, Octave and the stand-in host all provide.
 bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
 {
-    char text[16] = "";
-    const bool row = mxIsChar(v) && mxGetM(v) == 1 && mxGetN(v) < sizeof text;
-    if (row && mxGetString(v, text, sizeof text) == 0) {
+    const bool row = mxIsChar(v) && mxGetM(v) == 1 && mxGetN(v) < 16;
+    char *text = row ? mxArrayToString(v) : nullptr;
+    bool known = false;
+    if (text) {
         if (same_text(text, "bound")) {
             *kind = solve_options::classes;
-            return true;
-        }
-        if (same_text(text, "quarter")) {
+            known = true;
+        } else if (same_text(text, "quarter")) {
             *kind = solve_options::quarter;
-            return true;
+            known = true;
         }
+        mxFree(text);
     }
+    if (known)
+        return true;
     mexErrMsgIdAndTxt("dovex_solve:badOption", "opts.method must be 'bound' or 'quarter'.");
     return false;
 }
