@@ -76,7 +76,7 @@ for g in $gateways; do
         check "$g: H1 line of mex/$g.m" "%$upper  ..." \
             "$(head -1 "$help" | sed -E "s/^%$upper +[^ ].*/%$upper  .../")"
         check "$g: an example in mex/$g.m" "yes" \
-            "$(grep -qE '^%[[:space:]]+Examples?:' "$help" && echo yes || echo no)"
+            "$(grep -qE '^%[[:space:]]+Examples?([[:space:]]|:)' "$help" && echo yes || echo no)"
     fi
 
     for kind in mexa64 mexw64 mexw32; do
