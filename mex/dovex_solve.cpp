@@ -97,27 +97,29 @@ bool check_flag(const mxArray *v, const char *name, bool *flag)
     return false;
 }
 
-// opts.method: 'bound' (dovex_fit's curvature bound) or 'quarter'. Read with
-// mxArrayToString, which MATLAB, Octave and the stand-in host all provide.
+// opts.method: 'bound' (dovex_fit's curvature bound), 'quarter' or
+// 'newton'. mxArrayToString reads a char array alike in every host.
 bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
 {
-    const bool row = mxIsChar(v) && mxGetM(v) == 1 && mxGetN(v) < 16;
-    char *text = row ? mxArrayToString(v) : nullptr;
-    bool known = false;
-    if (text) {
-        if (same_text(text, "bound")) {
-            *kind = solve_options::classes;
-            known = true;
-        } else if (same_text(text, "quarter")) {
-            *kind = solve_options::quarter;
-            known = true;
+    const struct {
+        const char *name;
+        solve_options::curvature_kind kind;
+    } methods[] = {{"bound", solve_options::classes},
+                   {"quarter", solve_options::quarter},
+                   {"newton", solve_options::newton}};
+    char *text = mxIsChar(v) && mxGetM(v) == 1 ? mxArrayToString(v) : nullptr;
+    bool found = false;
+    for (const auto &m : methods)
+        if (text && !found && same_text(text, m.name)) {
+            *kind = m.kind;
+            found = true;
         }
+    if (text)
         mxFree(text);
-    }
-    if (known)
-        return true;
-    mexErrMsgIdAndTxt("dovex_solve:badOption", "opts.method must be 'bound' or 'quarter'.");
-    return false;
+    if (!found)
+        mexErrMsgIdAndTxt("dovex_solve:badOption",
+                          "opts.method must be 'bound', 'quarter' or 'newton'.");
+    return found;
 }
 
 // opts: absent or [], or a scalar struct whose fields are all known and valid.
