@@ -7,31 +7,54 @@
 %
 %   X (full or sparse) and labels are those of dovex_train; every class
 %   needs at least two samples, so that each fold's fit sees every class.
+%   Each fold's fit is standardised with its own samples' mean and
+%   deviation, as a fit of those samples alone would be.
 %
-%   Options (names in any case): all of dovex_path's ('Lambda1',
-%   'NumLambda', 'LambdaMinRatio', 'Lambda2Ratio', 'Lambda2', 'Tol',
-%   'MaxSweeps', 'Bias', 'Standardize', 'Offset', 'Seed', 'Parallel',
-%   'Workers', 'Display'), and
-%     'Folds'    the number of folds, 2 or more; default 5
-%     'Select'   the penalty of the refit: 'min' (default), the lowest mean
-%                loss, or '1se', the largest lambda1 whose mean loss is
-%                within one standard error of the lowest
-%   The grid comes from the whole data (its lambda1_max). 'Seed' (default
-%   0) fixes both the folds, drawn from a generator of dovex_cv's own (not
-%   MATLAB's or Octave's, which are left alone), and the fits: each fold's
-%   fit k, and the refit at penalty k, run after dovex_seed(Seed + k - 1).
-%   The results are therefore the same bits serial or parallel, in any
-%   session; the refit is dovex_path's fit k on all samples.
+%   Options (names in any case):
+%     'Lambda1'       as for dovex_path
+%     'NumLambda'     as for dovex_path
+%     'LambdaMinRatio'  as for dovex_path
+%     'Lambda2Ratio'  as for dovex_path
+%     'Lambda2'       as for dovex_path
+%     'Tol'           as for dovex_train
+%     'MaxSweeps'     as for dovex_train
+%     'Bias'          as for dovex_train
+%     'Standardize'   as for dovex_train
+%     'Weights'       as for dovex_train; the held-out loss is weighted by
+%                     them too
+%     'ClassWeight'   as for dovex_train, from the whole data's class
+%                     counts; the held-out loss is weighted by it too
+%     'PenaltyFactor' as for dovex_train
+%     'Offset'        as for dovex_train; added to the held-out scores too
+%     'Seed'          default 0; see below
+%     'Parallel'      as for dovex_path
+%     'Workers'       as for dovex_path
+%     'Display'       'off' (default) or 'final': one line per fit
+%     'Folds'         the number of folds, 2 or more; default 5
+%     'Select'        the penalty of the refit: 'min' (default), the lowest
+%                     mean loss, or '1se', the largest lambda1 whose mean
+%                     loss is within one standard error of the lowest
+%   The grid comes from the whole data (its lambda1_max). 'Seed' fixes both
+%   the folds, drawn from a generator of dovex_cv's own (not MATLAB's or
+%   Octave's, which are left alone), and the fits: each fold's fit k, and
+%   the refit at penalty k, run after dovex_seed(Seed + k - 1). The results
+%   are therefore the same bits serial or parallel, in any session; the
+%   refit is dovex_path's fit k on all samples.
 %
 %   cv is a struct; for n penalties and F folds:
 %     lambda1, lambda2         1-by-n, the grid
 %     loss, accuracy, nnz      F-by-n, per fold and penalty: the held-out
-%                              mean log-loss, -mean(log P(true class)),
-%                              which is half the deviance per sample; the
-%                              held-out accuracy; the non-zero weights
-%     loss_mean, loss_se       1-by-n, over the folds: the mean and its
-%     accuracy_mean,           standard error, std/sqrt(F)
-%     accuracy_se, nnz_mean
+%                              mean log-loss, -sum(s .* log P(true class))
+%                              / sum(s) with the sample weights s (1
+%                              without Weights and ClassWeight); the
+%                              held-out accuracy (not weighted); the
+%                              non-zero weights of the features
+%     sweeps, converged        F-by-n, how each fit ended (see dovex_train)
+%     failure                  F-by-n cell: '' or why the fit failed (its
+%                              loss, accuracy and nnz are then NaN)
+%     loss_mean, loss_se       1-by-n, over the folds whose fit did not
+%     accuracy_mean,           fail (all F unless one did): the mean and
+%     accuracy_se, nnz_mean    its standard error, std/sqrt(F)
 %     index_min, lambda1_min   the penalty of the lowest mean loss
 %     index_1se, lambda1_1se   the largest lambda1 within one standard
 %                              error of it
@@ -43,18 +66,25 @@
 %     engine, workers          what ran the fold fits ('serial',
 %                              'parcellfun' or 'parfor') and how many
 %                              processes; see dovex_path
+%   dovex_predict(cv, Xnew) predicts with cv.model.
+%
+%   A fold's fit that fails does not stop the others: it is recorded as
+%   above and warned about once (dovex_cv:fitFailed). Fits that stop at
+%   MaxSweeps without converging, the refit included, are warned about
+%   once, with their count and penalties (dovex:notConverged).
 %
 %   Errors: dovex_cv:notDouble, dovex_cv:notFinite, dovex_cv:sizeMismatch,
 %   dovex_cv:badLabels, dovex_cv:oneClass, dovex_cv:badOption (also for a
 %   class with fewer than two samples, or more folds than samples),
-%   dovex_cv:offsetOverflow, dovex_cv:noParallel, all before any fit.
+%   dovex_cv:noParallel, all before any fit; dovex_cv:noFit when every
+%   penalty has a failed fold, dovex_cv:diverged when the refit fails.
 %
 %   Example:
 %       D = dlmread('data/digits.csv', ',', 1, 0);
 %       cv = dovex_cv(D(:,1:end-1) / 16, D(:,end), 'Lambda1', logspace(1, -1, 5));
 %       [cv.lambda1_min, cv.lambda1_1se]
 %       dovex_plot_cv(cv);
-%       labels = dovex_predict(cv.model, D(1:5,1:end-1) / 16);
+%       labels = dovex_predict(cv, D(1:5,1:end-1) / 16);
 %
 %   dovex version: unreleased sources
 %
@@ -67,8 +97,7 @@ if nargin < 2
 end
 [X, y, classes] = check_data('dovex_cv', X, labels);
 nc = max(y);
-[opts, train_args, lambda1, lambda2, d] = path_options('dovex_cv', X, y, nc, varargin, ...
-                                                       {'Folds', 'Select'});
+[opts, lambda1, lambda2, d] = path_options('dovex_cv', X, y, nc, varargin);
 ns = numel(y);
 nfolds = opts.Folds;
 if nfolds > ns
@@ -88,46 +117,56 @@ n = numel(lambda1);
 [~, order] = sort(lambda1);
 jobs = cell(nfolds, n);
 for f = 1:nfolds
-    rows = find(fold ~= f);
-    offset = {};
-    if ~isempty(opts.Offset)
-        offset = {'Offset', opts.Offset(rows, :)};
-    end
     for k = 1:n
-        jobs{f, k} = struct('rows', rows, 'args', {[train_args, offset, ...
-            {'Lambda1', lambda1(k), 'Lambda2', lambda2(k), 'Seed', opts.Seed + k - 1, ...
-             'Display', 'off'}]});
+        i = order(k);
+        jobs{f, k} = struct('fname', 'dovex_cv', 'rows', find(fold ~= f), 'nc', nc, ...
+            'opts', opts, 'lambda1', lambda1(i), 'lambda2', lambda2(i), ...
+            'seeds', opts.Seed + i - 1, 'warm', false);
     end
 end
-jobs = jobs(:, order);
 fit = @(job) dovex_job(X, y, job);
-[models, engine, workers] = run_jobs('dovex_cv', fit, jobs, opts.Parallel, opts.Workers);
-models(:, order) = models;
+[results, engine, workers] = run_jobs('dovex_cv', fit, jobs, opts.Parallel, opts.Workers);
+models = cell(nfolds, n);
+models(:, order) = reshape([results{:}], nfolds, n);
 
-[loss, accuracy, nnzs, fit_seconds] = deal(zeros(nfolds, n));
+% The held-out loss weighs each sample as the fit does.
+[loss, accuracy, nnzs, fit_seconds, sweeps] = deal(zeros(nfolds, n));
+[converged, failure] = deal(false(nfolds, n), cell(nfolds, n));
 for f = 1:nfolds
     held = fold == f;
+    s = d.weights(held);
     for k = 1:n
         m = models{f, k};
-        [~, ~, scores] = dovex_predict(m, X(held, :));
-        if ~isempty(opts.Offset)
-            scores = scores + opts.Offset(held, :);
+        if isempty(m.failure)
+            m.classes = classes;
+            [~, ~, scores] = dovex_predict(m, X(held, :));
+            [~, logP] = log_softmax(scores + d.offset(held, :));
+            truth = sub2ind(size(logP), (1:nnz(held))', y(held));
+            loss(f, k) = -(s' * logP(truth)) / sum(s);
+            [~, predicted] = max(logP, [], 2);
+            accuracy(f, k) = mean(predicted == y(held));
+        else
+            [loss(f, k), accuracy(f, k)] = deal(NaN);
         end
-        [~, logP] = log_softmax(scores);
-        truth = sub2ind(size(logP), (1:nnz(held))', y(held));
-        loss(f, k) = -mean(logP(truth));
-        [~, predicted] = max(logP, [], 2);
-        accuracy(f, k) = mean(predicted == y(held));
         nnzs(f, k) = m.nnz;
         fit_seconds(f, k) = m.fit_seconds;
+        sweeps(f, k) = m.sweeps;
+        converged(f, k) = m.converged;
+        failure{f, k} = m.failure;
         if strcmp(opts.Display, 'final')
             fprintf('fold %d of %d, fit %d of %d: %s\n', f, nfolds, k, n, fit_summary(m));
         end
     end
 end
 
-loss_mean = mean(loss, 1);
-loss_se = std(loss, 0, 1) / sqrt(nfolds);
+% The means over the folds whose fit did not fail.
+ok = cellfun(@isempty, failure);
+loss_mean = fold_mean(loss, ok);
+loss_se = fold_se(loss, ok, loss_mean);
+if ~any(isfinite(loss_mean))
+    report_fits('dovex_cv', models, repmat(lambda1, nfolds, 1));
+    error('dovex_cv:noFit', 'every fit failed; the first: %s.', failure{1});
+end
 % Ties go to the larger penalty, the sparser model.
 best = find(loss_mean == min(loss_mean));
 [~, i] = max(lambda1(best));
@@ -140,22 +179,44 @@ if strcmp(opts.Select, 'min')
 else
     k = index_1se;
 end
-display = 'off';
-if strcmp(opts.Display, 'final')
-    display = 'final';
+model = fit_path('dovex_cv', d, lambda1(k), lambda2(k), opts.Seed + k - 1, opts, false, ...
+                 false, '');
+model = model{1};
+if ~isempty(model.failure)
+    error('dovex_cv:diverged', 'the refit at lambda1 %.4g failed: %s.', lambda1(k), ...
+          model.failure);
 end
-model = dovex_train(X, y, train_args{:}, 'Lambda1', lambda1(k), 'Lambda2', lambda2(k), ...
-                    'Seed', opts.Seed + k - 1, 'Offset', opts.Offset, 'Display', display);
+report_fits('dovex_cv', [models(:); {model}], [reshape(repmat(lambda1, nfolds, 1), [], 1); lambda1(k)]);
+model = rmfield(model, 'failure');
 model.classes = classes;
+if strcmp(opts.Display, 'final')
+    fprintf('refit: %s\n', fit_summary(model));
+end
 
 cv = struct('lambda1', lambda1, 'lambda2', lambda2, 'loss', loss, 'accuracy', accuracy, ...
     'nnz', nnzs, 'loss_mean', loss_mean, 'loss_se', loss_se, ...
-    'accuracy_mean', mean(accuracy, 1), 'accuracy_se', std(accuracy, 0, 1) / sqrt(nfolds), ...
-    'nnz_mean', mean(nnzs, 1), 'index_min', index_min, 'lambda1_min', lambda1(index_min), ...
+    'accuracy_mean', fold_mean(accuracy, ok), ...
+    'accuracy_se', fold_se(accuracy, ok, fold_mean(accuracy, ok)), ...
+    'nnz_mean', fold_mean(nnzs, ok), 'index_min', index_min, 'lambda1_min', lambda1(index_min), ...
     'index_1se', index_1se, 'lambda1_1se', lambda1(index_1se), 'select', opts.Select, ...
-    'model', model, 'fold', fold, 'fit_seconds', fit_seconds, 'seconds', [], ...
+    'model', model, 'fold', fold, 'sweeps', sweeps, 'converged', converged, ...
+    'failure', {failure}, 'fit_seconds', fit_seconds, 'seconds', [], ...
     'engine', engine, 'workers', workers);
 cv.seconds = toc(t0);
+end
+
+% The mean of each column over the rows marked ok (NaN where none is).
+function m = fold_mean(v, ok)
+v(~ok) = 0;
+m = sum(v, 1) ./ sum(ok, 1);
+end
+
+% The standard error of those means, std / sqrt(number of folds).
+function se = fold_se(v, ok, m)
+v = bsxfun(@minus, v, m);
+v(~ok) = 0;
+n = sum(ok, 1);
+se = sqrt(sum(v .^ 2, 1) ./ (n - 1)) ./ sqrt(n);
 end
 
 %!function D = bundled (name)

@@ -1,13 +1,16 @@
 %DOVEX_PATH  Fit a classifier for every L1 penalty of a grid.
 %   path = DOVEX_PATH(X, labels) fits dovex_train's model for 20 values of
-%   lambda1, from lambda1_max (where every weight is zero) down to
+%   lambda1, from lambda1_max (where every feature's weight is zero) down to
 %   lambda1_max/1000, evenly spaced in log. path = DOVEX_PATH(X, labels,
-%   Name, Value, ...) sets options. Each fit k runs after
-%   dovex_seed(Seed + k - 1), so its bits depend only on its inputs and its
-%   own seed: the same in any order, in any session, serial or parallel.
-%   Predict with the k-th penalty's weights by dovex_predict(path, Xnew, k).
+%   Name, Value, ...) sets options. Each fit k starts from the null model
+%   and runs after dovex_seed(Seed + k - 1), so its bits depend only on its
+%   inputs and its own seed: the same in any order, in any session, serial
+%   or parallel. Predict with the k-th penalty's weights by
+%   dovex_predict(path, Xnew, k).
 %
-%   X (full or sparse) and labels are those of dovex_train.
+%   X (full or sparse) and labels are those of dovex_train, and so is what
+%   is fitted (see its help): intercepts not penalised, features
+%   standardised by default.
 %
 %   Options (names in any case):
 %     'Lambda1'       the grid of L1 penalties, a vector of values of 0 or
@@ -18,6 +21,16 @@
 %     'Lambda2Ratio'  lambda2 = Lambda2Ratio * lambda1 for each fit;
 %                     default 0.1
 %     'Lambda2'       a fixed lambda2 for every fit instead
+%     'Tol'           as for dovex_train, for every fit
+%     'MaxSweeps'     as for dovex_train, for every fit
+%     'Bias'          as for dovex_train
+%     'Standardize'   as for dovex_train; the whole data's mean and
+%                     deviation, the same for every fit
+%     'Weights'       as for dovex_train
+%     'ClassWeight'   as for dovex_train; 'balanced' from the whole data's
+%                     class counts
+%     'PenaltyFactor' as for dovex_train
+%     'Offset'        as for dovex_train
 %     'Seed'          the first fit's seed; default 0
 %     'Parallel'      'auto' (default): the host's parallel engine when it
 %                     has one (Octave: parcellfun from the parallel package,
@@ -27,26 +40,32 @@
 %     'Workers'       the number of worker processes; default one per core
 %     'Display'       'off' (default) or 'final': one line per fit, in the
 %                     order of the grid, once the fits are done
-%     'Tol', 'MaxSweeps', 'Bias', 'Standardize', 'Offset'
-%                     as for dovex_train, the same for every fit
 %
 %   path is a struct; for n penalties:
 %     lambda1, lambda2   1-by-n, the penalties of each fit
 %     W                  (nd+1)-by-nc-by-n weights, fit k in W(:,:,k)
 %     nnz, sweeps, converged, objective, fit_seconds
 %                        1-by-n, as in dovex_train's model
+%     failure            1-by-n cell: '' or why fit k failed (its W, nnz
+%                        and objective are then NaN)
 %     seed               1-by-n, the seed of each fit
-%     classes, bias, scale, lambda1_max, tol, max_sweeps
+%     classes, bias, center, scale, lambda1_max, tol, max_sweeps, notes
 %                        as in dovex_train's model, shared by all fits
 %     engine, workers    what ran the fits: 'serial', 'parcellfun' or
 %                        'parfor', and how many processes
+%
+%   A fit that fails (its scores overflow exp) does not stop the others:
+%   it is recorded as above and warned about once (dovex_path:fitFailed).
+%   Fits that stop at MaxSweeps without converging are warned about once,
+%   with their count and penalties (dovex:notConverged).
 %
 %   The parallel engine starts its own worker processes, each with the
 %   modules and functions of this session's path; in Octave they are
 %   stopped again when DOVEX_PATH returns, also after an error or Ctrl-C.
 %
-%   Errors: those of dovex_train, as dovex_path:*, and dovex_path:noParallel
-%   when 'Parallel' is true and the host has no parallel engine.
+%   Errors: those of dovex_train's checks, as dovex_path:*, and
+%   dovex_path:noParallel when 'Parallel' is true and the host has no
+%   parallel engine, all before any fit.
 %
 %   Example:
 %       D = dlmread('data/digits.csv', ',', 1, 0);
@@ -64,28 +83,34 @@ if nargin < 2
 end
 [X, y, classes] = check_data('dovex_path', X, labels);
 nc = max(y);
-[opts, train_args, lambda1, lambda2, d] = path_options('dovex_path', X, y, nc, varargin, {});
+[opts, lambda1, lambda2, d] = path_options('dovex_path', X, y, nc, varargin);
 
 n = numel(lambda1);
 seeds = opts.Seed + (0:n-1);
-jobs = cell(1, n);
-for k = 1:n
-    jobs{k} = struct('rows', ':', 'args', {[train_args, {'Lambda1', lambda1(k), ...
-        'Lambda2', lambda2(k), 'Seed', seeds(k), 'Offset', opts.Offset, 'Display', 'off'}]});
-end
 % The slowest fits, at the smallest penalties, go first so that the
 % workers finish together.
 [~, order] = sort(lambda1);
+jobs = cell(1, n);
+for k = 1:n
+    i = order(k);
+    jobs{k} = struct('fname', 'dovex_path', 'rows', ':', 'nc', nc, 'opts', opts, ...
+        'lambda1', lambda1(i), 'lambda2', lambda2(i), 'seeds', seeds(i), 'warm', false);
+end
 fit = @(job) dovex_job(X, y, job);
-[models, engine, workers] = run_jobs('dovex_path', fit, jobs(order), opts.Parallel, opts.Workers);
-models(order) = models;
+[results, engine, workers] = run_jobs('dovex_path', fit, jobs, opts.Parallel, opts.Workers);
+models = cell(1, n);
+models(order) = [results{:}];
 
 path = struct('lambda1', lambda1, 'lambda2', lambda2, ...
     'W', zeros(size(d.X, 2), nc, n), 'nnz', zeros(1, n), 'sweeps', zeros(1, n), ...
     'converged', false(1, n), 'objective', zeros(1, n), 'fit_seconds', zeros(1, n), ...
-    'seed', seeds, 'classes', {classes}, 'bias', opts.Bias, 'scale', d.scale, ...
-    'lambda1_max', d.lambda1_max, 'tol', opts.Tol, 'max_sweeps', opts.MaxSweeps, ...
-    'engine', engine, 'workers', workers);
+    'failure', {cell(1, n)}, 'seed', seeds, 'classes', {classes}, 'bias', opts.Bias, ...
+    'center', [], 'scale', [], 'lambda1_max', d.lambda1_max, 'tol', opts.Tol, ...
+    'max_sweeps', opts.MaxSweeps, 'notes', {models{1}.notes}, 'engine', engine, ...
+    'workers', workers);
+if opts.Standardize
+    [path.center, path.scale] = deal(d.center, d.scale);
+end
 for k = 1:n
     m = models{k};
     path.W(:, :, k) = m.W;
@@ -94,10 +119,12 @@ for k = 1:n
     path.converged(k) = m.converged;
     path.objective(k) = m.objective;
     path.fit_seconds(k) = m.fit_seconds;
+    path.failure{k} = m.failure;
     if strcmp(opts.Display, 'final')
         fprintf('fit %d of %d: %s\n', k, n, fit_summary(m));
     end
 end
+report_fits('dovex_path', models, lambda1);
 end
 
 %!function bits = bits_of (W)
