@@ -37,4 +37,40 @@ void dovex_approx_sparse(double *W, const std::int32_t *x_at, const std::int32_t
                          double max_sweeps, std::int32_t nd, std::int32_t ns, std::int32_t ny,
                          std::int32_t nc);
 
+// What dovex_solve does beyond dovex_approx. A null penalty or weights
+// stands for all ones, and the defaults give dovex_approx's fit exactly.
+struct solve_options {
+    // nd factors: weight (i, j) is penalised by
+    //     penalty[i] lambda1 |w| + penalty[i] lambda2/2 w^2,
+    // and a factor of 0 leaves feature i unpenalised, whatever the lambdas.
+    const double *penalty = nullptr;
+    // ns sample weights: the log-likelihood becomes
+    //     sum_k weights[k] sum_j Y(k,j) log(E(k,j)/Z(k)).
+    const double *weights = nullptr;
+    bool display = true; // the progress lines and drawnow
+    // The curvature of the bound each visit maximises: the fixed
+    // -1/2 (1 - 1/ny) sum_k s_k X(k,i)^2 (dovex_approx's), or the tighter
+    // -1/4 sum_k s_k X(k,i)^2, a bound on one weight's curvature alone.
+    enum curvature_kind { classes, quarter } curvature = classes;
+};
+
+// What each sweep did: diffs[n] (the relative change the stopping rule
+// compared with tol) and visits[n] (the pairs visited) for n < sweeps. The
+// fit allocates both from the host and grows them as sweeps run; the caller
+// frees them with mxFree.
+struct sweep_record {
+    std::int32_t sweeps = 0, room = 0;
+    double *diffs = nullptr, *visits = nullptr;
+};
+
+// The fit of dovex_approx, or with x_at non-null that of
+// dovex_approx_sparse (X then holding the stored values), generalised by
+// opts, its sweeps kept in *record. With the default opts it gives
+// dovex_approx's W, XW, E, Z, printed text and rand() draws bit for bit.
+void dovex_solve(double *W, const double *X, const std::int32_t *x_at,
+                 const std::int32_t *x_rows, const double *Y, double *XW, double *E, double *Z,
+                 double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
+                 std::int32_t ns, std::int32_t ny, std::int32_t nc, const solve_options &opts,
+                 sweep_record &record);
+
 #endif

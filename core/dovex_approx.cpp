@@ -43,6 +43,22 @@ namespace {
 // computed in exactly these operand orders; sign(w0) times a swallowed
 // negative w0 gives -0.0.
 //
+// dovex_solve generalises F with a factor f_i per feature and a weight s_k
+// per sample:
+//     F(W) = sum_k s_k sum_j Y(k,j) log(E(k,j) / Z(k))
+//            - sum_ij f_i (lambda1 |W(i,j)| + lambda2/2 W(i,j)^2),
+// so a visit takes the same step with
+//     g = sum_k s_k ((Y(k,j) - E(k,j)/Z(k)) X(k,i)),
+//     b = -1/2 (1 - 1/ny) sum_k s_k (X(k,i) X(k,i))   (or -1/4 of the sum),
+//     lambda1 f_i and lambda2 f_i in place of lambda1 and lambda2, and 0
+//     for both when f_i = 0,
+// each product in the order written: with every s_k and f_i equal to 1 each
+// is exact, and the fit keeps dovex_approx's bits. The weighted sum bounds
+// the weighted Hessian as the unweighted one bounds its own, term by term.
+// -1/4 sum_k s_k X(k,i)^2 bounds the curvature along one weight alone,
+// -sum_k s_k X(k,i)^2 p(k,j) (1 - p(k,j)), since p (1 - p) <= 1/4: tighter
+// than the first bound whenever ny > 2.
+//
 // d is zero only for a feature without curvature (an all-zero column,
 // ny = 1 or no samples) and lambda2 = 0: q then has no maximum, and the
 // weight stays where it is rather than turn to NaN and poison XW, E and Z.
@@ -62,9 +78,29 @@ double step(double w_old, double g, double b, double lambda1, double lambda2)
 // which changes nothing, so only non-zero terms are added.
 struct norms {
     double w = 0.0, change = 0.0;
+    double visits = 0; // counted for dovex_solve's record only
 };
 
-// Visits the pair (feature i, class j).
+// What dovex_solve asks beyond the fit itself: whether to print, and where
+// to keep the sweeps.
+struct solve_run {
+    bool display;
+    sweep_record *record;
+};
+
+// The penalties of feature i: dovex_solve scales both by the feature's
+// factor, and a factor of 0 takes them away, whatever they are.
+inline double penalised(double lambda, const double *penalty, std::int32_t i)
+{
+    if (!penalty)
+        return lambda;
+    return penalty[i] == 0 ? 0.0 : lambda * penalty[i];
+}
+
+// Visits the pair (feature i, class j). `general` is dovex_solve's fit,
+// with factors, weights and a record; without it the visit is
+// dovex_approx's, its machine code untouched by what dovex_solve adds.
+template <bool general>
 void visit(const problem &p, work &w, std::int32_t i, std::int32_t j, norms &sums)
 {
     const std::int32_t ij = i + p.nd * j;
@@ -81,7 +117,21 @@ void visit(const problem &p, work &w, std::int32_t i, std::int32_t j, norms &sum
     // The two forms of X have functions of their own, so that the full
     // one's machine code stays what it was without the compressed one.
     double w_new;
-    if (p.Xc) {
+    if constexpr (general) {
+        sums.visits = sums.visits + 1;
+        const double lambda1 = penalised(p.lambda1, p.penalty, i);
+        const double lambda2 = penalised(p.lambda2, p.penalty, i);
+        double g;
+        if (p.Xc)
+            g = p.weights ? compressed_weighted_gradient(w, p, i, j) : compressed_gradient(w, p, i, j);
+        else
+            g = p.weights ? weighted_gradient(w, p, i, j) : gradient(w, p, i, j);
+        w_new = step(w_old, g, w.bound_diag[i], lambda1, lambda2);
+        if (p.Xc)
+            compressed_upkeep(w, p, i, j, w_old, w_new);
+        else
+            upkeep(w, p, i, j, w_old, w_new);
+    } else if (p.Xc) {
         const double g = compressed_gradient(w, p, i, j);
         w_new = step(w_old, g, w.bound_diag[i], p.lambda1, p.lambda2);
         compressed_upkeep(w, p, i, j, w_old, w_new);
@@ -108,18 +158,20 @@ void visit(const problem &p, work &w, std::int32_t i, std::int32_t j, norms &sum
 // ones before it left. Returns the relative change of W over the sweep,
 // |W at its start - W| / |W| in Frobenius norms. The outer |.| only ever
 // clears the sign of a NaN, which the progress line would print as -nan.
-double sweep(const problem &p, work &w)
+template <bool general> double sweep(const problem &p, work &w, double &visits)
 {
     recheck_tame(w.state, p);
     norms sums;
     for (std::int32_t i = 0; i < p.nd; i++)
         for (std::int32_t j = 0; j < p.nc; j++)
-            visit(p, w, i, j, sums);
+            visit<general>(p, w, i, j, sums);
+    visits = sums.visits;
     return std::fabs(std::sqrt(sums.change)) / std::sqrt(sums.w);
 }
 
-// The whole fit of p, whichever form its X comes in.
-void fit(const problem &p, double tol, double max_sweeps)
+// The whole fit of p, whichever form its X comes in; dovex_solve's when run
+// is given.
+template <bool general> void fit(const problem &p, double tol, double max_sweeps, solve_run run)
 {
     work w = allocate(p);
     learn_features(w, p);
@@ -131,9 +183,14 @@ void fit(const problem &p, double tol, double max_sweeps)
     // It goes on while the last diff is above tol (a NaN ends it).
     double diff = 1.0 + tol;
     for (std::int32_t n = 1; n <= max_sweeps && diff > tol; n++) {
-        diff = sweep(p, w);
-        mexPrintf("sweep : %d, diff : %2.4f\n", n, diff);
-        mexEvalString("drawnow");
+        double visits;
+        diff = sweep<general>(p, w, visits);
+        if (general)
+            record_sweep(*run.record, diff, visits);
+        if (!general || run.display) {
+            mexPrintf("sweep : %d, diff : %2.4f\n", n, diff);
+            mexEvalString("drawnow");
+        }
         // The counter is 32-bit: stop at its largest value rather than wrap.
         if (n == INT32_MAX)
             break;
@@ -148,7 +205,7 @@ void dovex_approx(double *W, const double *X, const double *Y, double *XW, doubl
                   std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc)
 {
     const problem p{W, X, Y, nullptr, XW, E, Z, lambda1, lambda2, nd, ns, ny, nc};
-    fit(p, tol, max_sweeps);
+    fit<false>(p, tol, max_sweeps, {true, nullptr});
 }
 
 void dovex_approx_sparse(double *W, const std::int32_t *x_at, const std::int32_t *x_rows,
@@ -159,5 +216,18 @@ void dovex_approx_sparse(double *W, const std::int32_t *x_at, const std::int32_t
 {
     const compressed X{x_at, x_rows, x_values};
     const problem p{W, nullptr, Y, &X, XW, E, Z, lambda1, lambda2, nd, ns, ny, nc};
-    fit(p, tol, max_sweeps);
+    fit<false>(p, tol, max_sweeps, {true, nullptr});
+}
+
+void dovex_solve(double *W, const double *X, const std::int32_t *x_at,
+                 const std::int32_t *x_rows, const double *Y, double *XW, double *E, double *Z,
+                 double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
+                 std::int32_t ns, std::int32_t ny, std::int32_t nc, const solve_options &opts,
+                 sweep_record &record)
+{
+    const compressed Xc{x_at, x_rows, X};
+    const problem p{W,  x_at ? nullptr : X, Y, x_at ? &Xc : nullptr, XW, E, Z, lambda1, lambda2,
+                    nd, ns, ny, nc, opts.penalty, opts.weights,
+                    opts.curvature == solve_options::quarter};
+    fit<true>(p, tol, max_sweeps, {opts.display, &record});
 }

@@ -23,6 +23,17 @@ bool worth_listing(std::int32_t nonzero, std::int32_t ns)
     return 8 * static_cast<std::int64_t>(nonzero) <= 7 * static_cast<std::int64_t>(ns);
 }
 
+// The curvature bound of a feature whose (weighted) sum of squares is s:
+// -1/2 (1 - 1/ny) s, the factor evaluated first, as the bits require, or
+// dovex_solve's -1/4 s. A sample weight multiplies its square, s_k (x x),
+// which with every weight 1 is the unweighted sum's bits.
+double bound(const problem &p, double s)
+{
+    if (p.quarter)
+        return -0.25 * s;
+    return ((-1.0 / p.ny) + 1.0) * (-0.5) * s;
+}
+
 // What learn_features finds for a compressed X. The rows not stored would
 // each add +0.0 * +0.0 = +0.0 to the sum of squares, which changes no sum
 // that started at +0.0 (it is never -0.0), so only the stored values are
@@ -34,12 +45,19 @@ void learn_compressed_features(work &w, const problem &p)
     for (std::int32_t i = 0; i < p.nd; i++) {
         double s = 0.0;
         bool finite = true;
-        for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++) {
-            const double x = X.values[m];
-            s = x * x + s;
-            finite = finite && std::isfinite(x);
-        }
-        w.bound_diag[i] = ((-1.0 / p.ny) + 1.0) * (-0.5) * s;
+        if (p.weights)
+            for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++) {
+                const double x = X.values[m];
+                s = p.weights[X.rows[m]] * (x * x) + s;
+                finite = finite && std::isfinite(x);
+            }
+        else
+            for (std::int32_t m = X.at[i]; m < X.at[i + 1]; m++) {
+                const double x = X.values[m];
+                s = x * x + s;
+                finite = finite && std::isfinite(x);
+            }
+        w.bound_diag[i] = bound(p, s);
         w.features.finite[i] = finite;
         w.features.listed[i] = true;
     }
@@ -61,8 +79,8 @@ std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns)
 }
 
 // For each feature i: bound_diag[i] = -1/2 (1 - 1/ny) sum_k X(k,i)^2, with
-// the sum taken from 0.0 in sample order and the factor evaluated first, as
-// the bits require; whether the column is finite; and its row list.
+// the sum taken from 0.0 in sample order (see bound); whether the column is
+// finite; and its row list.
 void learn_features(work &w, const problem &p)
 {
     if (p.Xc) {
@@ -75,11 +93,17 @@ void learn_features(work &w, const problem &p)
         const double *x = p.X + p.ns * i;
         double s = 0.0;
         bool finite = true;
-        for (std::int32_t k = 0; k < p.ns; k++) {
-            s = x[k] * x[k] + s;
-            finite = finite && std::isfinite(x[k]);
-        }
-        w.bound_diag[i] = ((-1.0 / p.ny) + 1.0) * (-0.5) * s;
+        if (p.weights)
+            for (std::int32_t k = 0; k < p.ns; k++) {
+                s = p.weights[k] * (x[k] * x[k]) + s;
+                finite = finite && std::isfinite(x[k]);
+            }
+        else
+            for (std::int32_t k = 0; k < p.ns; k++) {
+                s = x[k] * x[k] + s;
+                finite = finite && std::isfinite(x[k]);
+            }
+        w.bound_diag[i] = bound(p, s);
         f.finite[i] = finite;
         f.listed[i] = worth_listing(count_nonzero(x, p.ns), p.ns);
         f.at[i] = n;

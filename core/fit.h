@@ -29,6 +29,10 @@ struct problem {
     double *XW, *E, *Z;  // ns x nc, ns x nc, ns
     double lambda1, lambda2;
     std::int32_t nd, ns, ny, nc;
+    // dovex_solve's generalisations (see dovex.h); null for all ones.
+    const double *penalty = nullptr; // nd
+    const double *weights = nullptr; // ns
+    bool quarter = false;            // the curvature bound -1/4 sum_k s_k X(k,i)^2
 };
 
 // What is learned about each feature, column i of X, once per call
@@ -77,6 +81,9 @@ struct work {
 // the same order. allocate reads a full X only to size the row lists.
 work allocate(const problem &p);
 void release(work &w);
+// Appends a sweep to a dovex_solve record, growing its arrays as needed.
+struct sweep_record;
+void record_sweep(sweep_record &record, double diff, double visits);
 
 // features.cpp
 std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns);
@@ -88,6 +95,9 @@ void recheck_tame(state_facts &s, const problem &p);
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
 void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new);
 double compressed_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
+double weighted_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
+double compressed_weighted_gradient(const work &w, const problem &p, std::int32_t i,
+                                    std::int32_t j);
 void compressed_upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old,
                        double w_new);
 

@@ -82,13 +82,25 @@ inline bool move_row_exact(std::int32_t k, double *xw, double *e, double *Z, dou
     return (ek <= tame_big) & (zk >= tame_small);
 }
 
+// Row k's term of g, (Y - E/Z) X, or with dovex_solve's sample weights s,
+// s_k ((Y - E/Z) X). A row where X is a zero adds a zero either way as long
+// as Y - E/Z is finite (s_k always is), so the weights keep every shortcut;
+// with every weight 1 the terms have the unweighted bits.
+template <bool weighted>
+inline double term(const double *s, std::int32_t k, double y, double e, double z, double x)
+{
+    const double t = (y - e / z) * x;
+    return weighted ? s[k] * t : t;
+}
+
 // g's sum over every row, for column x of X.
+template <bool weighted>
 inline double gradient_all_rows(const double *x, const double *y, const double *e,
-                                const double *Z, std::int32_t ns)
+                                const double *Z, const double *s, std::int32_t ns)
 {
     double g = 0.0;
     for (std::int32_t k = 0; k < ns; k++)
-        g = (y[k] - e[k] / Z[k]) * x[k] + g;
+        g = term<weighted>(s, k, y[k], e[k], Z[k], x[k]) + g;
     return g;
 }
 
@@ -128,6 +140,56 @@ inline void clear_column(const work &w, const compressed &X, std::int32_t i)
         w.x_col[X.rows[m]] = 0.0;
 }
 
+// g = sum_k (Y(k,j) - E(k,j)/Z(k)) X(k,i), from 0.0 in sample order, which
+// the bits depend on. A row where X(k,i) is zero adds (Y - E/Z) * +-0.0, a
+// zero as long as Y - E/Z is finite: in a tame state a listed column's
+// other rows are left out.
+template <bool weighted>
+double full_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+{
+    const double *x = p.X + p.ns * i;
+    const double *y = p.Y + p.ns * j;
+    const double *e = p.E + p.ns * j;
+    const double *Z = p.Z, *s = p.weights;
+    if (w.state.tame && w.features.listed[i]) {
+        const std::int32_t *rows = w.features.rows + w.features.at[i];
+        const std::int32_t n = w.features.at[i + 1] - w.features.at[i];
+        double g = 0.0;
+        for (std::int32_t m = 0; m < n; m++) {
+            const std::int32_t k = rows[m];
+            g = term<weighted>(s, k, y[k], e[k], Z[k], x[k]) + g;
+        }
+        return g;
+    }
+    return gradient_all_rows<weighted>(x, y, e, Z, s, p.ns);
+}
+
+// The gradient for a compressed X, whose stored rows are its list: in a
+// tame state the stored values in their rows' order, otherwise the sum
+// over full(X)'s column.
+template <bool weighted>
+double stored_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+{
+    const compressed &X = *p.Xc;
+    const double *y = p.Y + p.ns * j;
+    const double *e = p.E + p.ns * j;
+    const double *Z = p.Z, *s = p.weights;
+    if (w.state.tame) {
+        const std::int32_t *rows = X.rows + X.at[i];
+        const double *x = X.values + X.at[i];
+        const std::int32_t n = X.at[i + 1] - X.at[i];
+        double g = 0.0;
+        for (std::int32_t m = 0; m < n; m++) {
+            const std::int32_t k = rows[m];
+            g = term<weighted>(s, k, y[k], e[k], Z[k], x[m]) + g;
+        }
+        return g;
+    }
+    const double g = gradient_all_rows<weighted>(spread_column(w, X, i), y, e, Z, s, p.ns);
+    clear_column(w, X, i);
+    return g;
+}
+
 } // namespace
 
 // Once the state is tame, every row the upkeep writes is checked, so the
@@ -144,52 +206,25 @@ void recheck_tame(state_facts &s, const problem &p)
     s.tame = tame;
 }
 
-// g = sum_k (Y(k,j) - E(k,j)/Z(k)) X(k,i), from 0.0 in sample order, which
-// the bits depend on. A row where X(k,i) is zero adds (Y - E/Z) * +-0.0, a
-// zero as long as Y - E/Z is finite: in a tame state a listed column's
-// other rows are left out.
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 {
-    const double *x = p.X + p.ns * i;
-    const double *y = p.Y + p.ns * j;
-    const double *e = p.E + p.ns * j;
-    const double *Z = p.Z;
-    if (w.state.tame && w.features.listed[i]) {
-        const std::int32_t *rows = w.features.rows + w.features.at[i];
-        const std::int32_t n = w.features.at[i + 1] - w.features.at[i];
-        double g = 0.0;
-        for (std::int32_t m = 0; m < n; m++) {
-            const std::int32_t k = rows[m];
-            g = (y[k] - e[k] / Z[k]) * x[k] + g;
-        }
-        return g;
-    }
-    return gradient_all_rows(x, y, e, Z, p.ns);
+    return full_gradient<false>(w, p, i, j);
 }
 
-// The gradient for a compressed X, whose stored rows are its list: in a
-// tame state the stored values in their rows' order, otherwise the sum
-// over full(X)'s column.
 double compressed_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 {
-    const compressed &X = *p.Xc;
-    const double *y = p.Y + p.ns * j;
-    const double *e = p.E + p.ns * j;
-    const double *Z = p.Z;
-    if (w.state.tame) {
-        const std::int32_t *rows = X.rows + X.at[i];
-        const double *x = X.values + X.at[i];
-        const std::int32_t n = X.at[i + 1] - X.at[i];
-        double g = 0.0;
-        for (std::int32_t m = 0; m < n; m++) {
-            const std::int32_t k = rows[m];
-            g = (y[k] - e[k] / Z[k]) * x[m] + g;
-        }
-        return g;
-    }
-    const double g = gradient_all_rows(spread_column(w, X, i), y, e, Z, p.ns);
-    clear_column(w, X, i);
-    return g;
+    return stored_gradient<false>(w, p, i, j);
+}
+
+double weighted_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+{
+    return full_gradient<true>(w, p, i, j);
+}
+
+double compressed_weighted_gradient(const work &w, const problem &p, std::int32_t i,
+                                    std::int32_t j)
+{
+    return stored_gradient<true>(w, p, i, j);
 }
 
 // After W(i,j) moved from w_old to w_new (or stayed), for every sample k:

@@ -1,6 +1,7 @@
 // The fit's memory: every block comes zero-filled from the host's mxCalloc
 // when the call starts and goes back with mxFree, in the same order, when
 // it ends. Nothing is allocated in between.
+#include "dovex.h"
 #include "fit.h"
 #include "host.h"
 
@@ -51,4 +52,30 @@ void release(work &w)
     mxFree(w.features.at);
     mxFree(w.features.rows);
     mxFree(w.state.exact);
+}
+
+// The record's arrays start with room for 64 sweeps and double when full:
+// a fit allowed millions of sweeps that stops after a few asks for little.
+void record_sweep(sweep_record &record, double diff, double visits)
+{
+    if (record.sweeps == record.room) {
+        const std::int32_t room = record.room < 64 ? 64
+                                  : record.room > INT32_MAX / 2 ? INT32_MAX
+                                                               : 2 * record.room;
+        double *diffs = zeros<double>(room), *counts = zeros<double>(room);
+        for (std::int32_t n = 0; n < record.sweeps; n++) {
+            diffs[n] = record.diffs[n];
+            counts[n] = record.visits[n];
+        }
+        if (record.room > 0) {
+            mxFree(record.diffs);
+            mxFree(record.visits);
+        }
+        record.diffs = diffs;
+        record.visits = counts;
+        record.room = room;
+    }
+    record.diffs[record.sweeps] = diff;
+    record.visits[record.sweeps] = visits;
+    record.sweeps++;
 }

@@ -120,3 +120,23 @@
 %! assert (size (W), [nd 2]);
 %! assert (all (W(1:2:9, 1) > 0) && all (W(2:2:10, 2) > 0));
 %! assert (nnz (W(11:end,:)), 0);
+
+%!test  # dovex_solve from zeros is dovex_fit: the same bits, lines and draws, silent or not
+%! [Xf, Yf] = digits_split ();
+%! [ns, nd, nc] = deal (rows (Xf), columns (Xf), columns (Yf));
+%! for S = {Xf, sparse(Xf)}
+%!   c_rand ("seed", 4);
+%!   out_fit = evalc ("W1 = fit_from_zero (S{1}, Yf, 2, 0.5, 0, 25);");
+%!   next = c_rand (1);
+%!   for display = [true false]
+%!     c_rand ("seed", 4);
+%!     out = evalc ("[W2, info] = dovex_solve (S{1}, Yf, zeros (nd, nc), zeros (ns, nc), ones (ns, nc), nc * ones (ns, 1), 2, 0.5, 0, 25, struct ('display', display));");
+%!     assert (c_rand (1), next);
+%!     assert (typecast (W2(:), "uint64"), typecast (W1(:), "uint64"));
+%!     assert (out, out_fit(1:display * end));
+%!     assert (info.sweeps, 25);
+%!     ## the later sweeps skip most zero weights
+%!     assert (info.visits(1), nd * nc);
+%!     assert (info.visits(end) < nnz (W2) + (nd * nc - nnz (W2)) / 2);
+%!   endfor
+%! endfor

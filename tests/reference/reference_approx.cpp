@@ -15,8 +15,13 @@
 void reference_approx(double *W, const double *X, const double *Y, double *XW, double *E,
                       double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
                       std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc,
-                      visit_count *visits)
+                      visit_count *visits, const solve_options *opts,
+                      reference_record *record)
 {
+    const solve_options plain;
+    if (!opts)
+        opts = &plain;
+    const double *penalty = opts->penalty, *weights = opts->weights;
     const std::int32_t npairs = nd * ny;
     double *w_change = static_cast<double *>(mxCalloc(npairs, 8));
     double *w_prev = static_cast<double *>(mxCalloc(npairs, 8));
@@ -30,9 +35,11 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
         double s = 0.0;
         for (std::int32_t k = 1; k <= ns; k++) {
             const double x = X[idx(k, i, ns)];
-            s = x * x + s;
+            s = weights ? weights[k - 1] * (x * x) + s : x * x + s;
         }
-        bound_diag[idx(i, 1, nd)] = ((-1.0 / ny) + 1.0) * (-0.5) * s;
+        bound_diag[idx(i, 1, nd)] = opts->curvature == solve_options::quarter
+                                        ? -0.25 * s
+                                        : ((-1.0 / ny) + 1.0) * (-0.5) * s;
     }
     for (std::int32_t p = 0; p < npairs; p++)
         visit_prob[p] = 1.0;
@@ -40,6 +47,7 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
     double incr = 1.0 + tol;
     std::int32_t sweep = 1;
     while (sweep <= max_sweeps && incr > tol) {
+        double visited = 0;
         // An empty W may be a null pointer, which memcpy must not get.
         if (nc * nd > 0)
             std::memcpy(w_prev, W, sizeof(double) * nc * nd);
@@ -58,18 +66,26 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
                 mat_col(y_col, Y, j, ns);
                 mat_col(x_col, X, i, ns);
 
+                visited = visited + 1;
                 double g = 0.0;
                 for (std::int32_t k = 1; k <= ns; k++) {
                     const std::int32_t kk = idx(k, 1, ns);
-                    g = (y_col[kk] - ratio_col[kk]) * x_col[kk] + g;
+                    const double t = (y_col[kk] - ratio_col[kk]) * x_col[kk];
+                    g = (weights ? weights[k - 1] * t : t) + g;
                 }
 
+                double l1 = lambda1, l2 = lambda2;
+                if (penalty) {
+                    const double f = penalty[i - 1];
+                    l1 = f == 0 ? 0.0 : lambda1 * f;
+                    l2 = f == 0 ? 0.0 : lambda2 * f;
+                }
                 const double bd = bound_diag[idx(i, 1, nd)];
-                const double d = bd - lambda2;
+                const double d = bd - l2;
                 double w_new = w_old; // no curvature, no L2: no maximum, no move
                 if (d != 0) {
                     const double w0 = (bd / d) * w_old - g / d;
-                    const double thr = (-lambda1) / d;
+                    const double thr = (-l1) / d;
                     w_new = sign(w0) * get_max(0.0, std::fabs(w0) - thr);
                 }
 
@@ -99,8 +115,14 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
                 w_change[idx(r, c, nd)] = w_prev[idx(r, c, nd)] - W[idx(r, c, nd)];
         const double diff = std::fabs(frob(w_change, nd, nc)) / frob(W, nd, nc);
 
-        mexPrintf("sweep : %d, diff : %2.4f\n", sweep, diff);
-        mexEvalString("drawnow");
+        if (record) {
+            record->diffs.push_back(diff);
+            record->visits.push_back(visited);
+        }
+        if (opts->display) {
+            mexPrintf("sweep : %d, diff : %2.4f\n", sweep, diff);
+            mexEvalString("drawnow");
+        }
 
         if (sweep == INT32_MAX)
             break;

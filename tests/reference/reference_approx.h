@@ -4,7 +4,10 @@
 #ifndef DOVEX_TESTS_REFERENCE_APPROX_H
 #define DOVEX_TESTS_REFERENCE_APPROX_H
 
+#include "dovex.h"
+
 #include <cstdint>
+#include <vector>
 
 // What a fit's visits were, for the benchmark: every visited pair, those
 // that left a zero weight at zero, and the exp calls the others could not
@@ -16,11 +19,18 @@ struct visit_count {
     double exp_needed = 0;
 };
 
+// dovex_solve's record, kept in vectors.
+struct reference_record {
+    std::vector<double> diffs, visits;
+};
+
 // Same arguments and results as dovex_approx; *visits, when given, counts
-// the visits.
+// the visits. With opts it is dovex_solve's fit on a full X, its sweeps kept
+// in *record.
 void reference_approx(double *W, const double *X, const double *Y, double *XW, double *E,
                       double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
                       std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc,
-                      visit_count *visits = nullptr);
+                      visit_count *visits = nullptr, const solve_options *opts = nullptr,
+                      reference_record *record = nullptr);
 
 #endif

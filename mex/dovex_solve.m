@@ -1,0 +1,245 @@
+%DOVEX_SOLVE  The general fit: a starting W, penalty factors, sample weights, a record.
+%   [W, info] = DOVEX_SOLVE(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps)
+%   [W, info] = DOVEX_SOLVE(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)
+%   fits the weights W of dovex_fit's classifier, one column per class,
+%   maximising
+%       sum_k s(k) * sum_j Y(k,j) * log P(k,j)
+%         - sum_ij f(i) * (lambda1*|W(i,j)| + lambda2/2*W(i,j)^2),
+%   with P the softmax of XW + X*(W - W0) row by row, sample weights s and
+%   penalty factors f (all ones unless opts gives them), from W0 on, by the
+%   sweeps of dovex_fit, and says exactly how the fit went. dovex_train,
+%   dovex_path and dovex_cv are built on it; dovex_fit stays the exact
+%   low-level call.
+%
+%   X, Y, XW, E, Z, lambda1, lambda2, tol and max_sweeps are those of
+%   dovex_fit (help dovex_fit), checked the same way. W0 is the nd-by-nc
+%   real double starting point; XW, E and Z must describe the predictors at
+%   W0: XW = offset + X*W0 for a fixed offset (all zeros, or an earlier
+%   model's scores; subtracting any constant from a row of XW changes no
+%   probability and keeps exp from overflowing), E = exp(XW), Z = sum(E,2).
+%   The caller's arrays are never changed.
+%
+%   opts is a struct (or [] for none); every field is optional and a field
+%   not listed here is an error:
+%     penalty  nd non-negative finite factors f: weight (i,j) is penalised by
+%              lambda1*f(i)*|w| + lambda2*f(i)/2*w^2; a factor of 0 leaves
+%              feature i unpenalised (for an intercept column, say).
+%     weights  ns non-negative finite sample weights s; the curvature bound
+%              of each feature is weighted the same way, so each visit still
+%              maximises a lower bound of the objective.
+%     display  true (default): dovex_fit's progress lines and drawnow;
+%              false: nothing printed, the same draws of rand().
+%     method   'bound' (default): dovex_fit's curvature bound per feature,
+%              -1/2*(1-1/ny)*sum(s.*X(:,i).^2); 'quarter': the bound on one
+%              weight's own curvature, -1/4*sum(s.*X(:,i).^2), tighter when
+%              there are more than two classes, so each visit moves further
+%              and fits need fewer sweeps. Every visit raises the objective
+%              (or leaves it) with either.
+%
+%   info is a struct:
+%     sweeps     the number of sweeps that ran
+%     diffs      sweeps-by-1, each sweep's relative change of W, exactly the
+%                value the stopping rule compared with tol (the progress
+%                line prints it to 4 decimals); NaN while W is all zero
+%     visits     sweeps-by-1, the (feature, class) pairs visited in each
+%                sweep; the first visits every pair, later ones skip most
+%                zero weights at random, as dovex_fit does
+%     converged  true when the loop ended because the last diff was tol or
+%                less, or because W stayed all zero (a diff of 0/0); false
+%                when it ran out of sweeps, never started, or ended on NaN
+%                weights
+%
+%   The identity. With W0 all zeros, no opts (or every factor and weight 1,
+%   display true, method 'bound'), DOVEX_SOLVE returns dovex_fit's W bit for
+%   bit, prints the same lines and draws the same numbers from rand(), for
+%   any inputs, X full or sparse. With display false it prints nothing and
+%   still draws the same numbers.
+%
+%   Errors. Other than 10 or 11 inputs or more than 2 outputs prints the
+%   usage line and raises dovex_solve:badCount. The inputs shared with
+%   dovex_fit raise dovex_fit's errors as dovex_solve:notDouble,
+%   dovex_solve:complex, dovex_solve:sparse, dovex_solve:notMatrix,
+%   dovex_solve:badSize, dovex_solve:emptyScalar, dovex_solve:tooLarge and
+%   dovex_solve:badSparse; a W0 of the wrong size raises dovex_solve:badSize;
+%   a bad opts or field dovex_solve:badOption. All before anything is read.
+%
+%   Example (a warm start with an unpenalised intercept column):
+%       D = dlmread('data/iris.csv', ',', 1, 0);
+%       X = [D(:,1:4), ones(size(D,1),1)];  [ns, nd] = size(X);  nc = 3;
+%       Y = zeros(ns,nc);  Y(sub2ind([ns nc], (1:ns)', D(:,5) + 1)) = 1;
+%       opts = struct('penalty', [1 1 1 1 0], 'display', false);
+%       [W, info] = dovex_solve(X, Y, zeros(nd,nc), zeros(ns,nc), ones(ns,nc), ...
+%                               nc*ones(ns,1), 5, 0.5, 1e-6, 1000, opts);
+%       XW = X*W;  E = exp(XW);                    % the state at W
+%       [W2, info2] = dovex_solve(X, Y, W, XW, E, sum(E,2), 1, 0.1, 1e-6, 1000, opts);
+%       [info.sweeps, info2.sweeps, info2.converged]
+%
+%   dovex version: unreleased sources
+%
+%   See also DOVEX_FIT, DOVEX_TRAIN, DOVEX_SEED.
+
+function [W, info] = dovex_solve(varargin) %#ok<STOUT,INUSD>
+% Only reached when the compiled module is missing: it takes precedence over
+% this file once built into the same folder.
+error('dovex_solve:notCompiled', ...
+      ['dovex_solve is not compiled for this platform: run make in %s ', ...
+       'or build with CMake (see README.md).'], fileparts(mfilename('fullpath')));
+end
+
+% What dovex_solve does beyond dovex_fit, checked from the prompt: the
+% identity, the record, the optimality of what it converges to under
+% factors and weights, integer weights as repeated rows, a start at the
+% optimum, and its errors.
+
+%!function [X, Y, label] = small_problem ()
+%!  k = (1:150)';
+%!  label = mod (k, 3);
+%!  X = [label + sin(k), cos(k) - label, sin(3 * k), ones(150, 1)];
+%!  Y = double (label == 0:2);
+%!endfunction
+
+%!function [W, info] = solve (X, Y, W0, l1, l2, tol, sweeps, opts)
+%!  XW = X * W0;
+%!  E = exp (XW);
+%!  [W, info] = dovex_solve (X, Y, W0, XW, E, sum (E, 2), l1, l2, tol, sweeps, opts);
+%!endfunction
+
+%!function v = worst_violation (X, Y, W, l1, l2, f, s)
+%!  ## the optimality conditions of the weighted, factored objective
+%!  S = X * W;
+%!  P = exp (S - max (S, [], 2));
+%!  P = P ./ sum (P, 2);
+%!  G = X' * (s .* (Y - P));
+%!  F = repmat (f(:), 1, columns (W));
+%!  nz = W != 0;
+%!  V = max (0, abs (G) - l1 * F);
+%!  V(nz) = abs (G(nz) - l1 * F(nz) .* sign (W(nz)) - l2 * F(nz) .* W(nz));
+%!  v = max (V(:));
+%!endfunction
+
+%!test  # the identity with dovex_fit: bits and text, X full and sparse; the record
+%! [X, Y] = small_problem ();
+%! args = {Y, zeros(150, 3), ones(150, 3), 3 * ones(150, 1), 0.5, 0.05, 1e-4, 40};
+%! for S = {X, sparse(X .* (abs (X) > 0.5))}
+%!   dovex_seed (9);
+%!   fit_text = evalc ("W1 = dovex_fit (S{1}, args{:});");
+%!   dovex_seed (9);
+%!   solve_text = evalc ("[W2, info] = dovex_solve (S{1}, args{1}, zeros (4, 3), args{2:end});");
+%!   assert (typecast (W2(:), "uint64"), typecast (W1(:), "uint64"));
+%!   assert (solve_text, fit_text);
+%!   ## every factor and weight 1, silent: the same W and record
+%!   dovex_seed (9);
+%!   opts = struct ("penalty", ones (4, 1), "weights", ones (150, 1), "display", false);
+%!   quiet = evalc ("[W3, info3] = dovex_solve (S{1}, args{1}, zeros (4, 3), args{2:end}, opts);");
+%!   assert (quiet, "");
+%!   assert (typecast (W3(:), "uint64"), typecast (W1(:), "uint64"));
+%!   assert (info3, info);
+%!   ## the record is what was printed, unrounded, and converged is exact
+%!   printed = cellfun (@str2double, regexp (fit_text, 'diff : (\S+)', "tokens"))';
+%!   assert (info.sweeps, numel (printed));
+%!   assert (abs (info.diffs - printed) <= 5e-5 + 1e-12);
+%!   assert (info.visits(1), 12);
+%!   assert (all (info.visits <= 12));
+%!   assert (info.converged, info.diffs(end) <= 1e-4);
+%! endfor
+
+%!test  # converged: not at the sweep limit with a diff above tol, nor with Tol 0 unmet
+%! [X, Y] = small_problem ();
+%! [~, info] = solve (X, Y, zeros (4, 3), 0.5, 0.05, 1e-4, 3, struct ("display", false));
+%! assert ([info.sweeps, info.converged], [3, false]);
+%! [~, info] = solve (X, Y, zeros (4, 3), 0.5, 0.05, 0, 5, struct ("display", false));
+%! assert (info.converged, info.diffs(end) == 0);
+%! ## W that stays all zero has converged; so does a fit that meets tol
+%! [W, info] = solve (X, Y, zeros (4, 3), 1e6, 0, 1e-4, 5, struct ("display", false));
+%! assert ([nnz(W), info.sweeps, isnan(info.diffs), info.converged], [0, 1, true, true]);
+%! [~, info] = solve (X, Y, zeros (4, 3), 0.5, 0.05, 1e-3, 1000, struct ("display", false));
+%! assert (info.converged && info.diffs(end) <= 1e-3 && all (info.diffs(1:end-1) > 1e-3));
+%! ## no sweep at all is not convergence
+%! [~, info] = solve (X, Y, zeros (4, 3), 0.5, 0.05, 1e-4, 0, []);
+%! assert ([info.sweeps, info.converged, size(info.diffs)], [0, false, 0, 1]);
+
+%!test  # at convergence the weighted, factored optimality conditions hold, a factor of 0 included
+%! [X, Y] = small_problem ();
+%! f = [1; 2; 0.5; 0];
+%! s = 0.5 + mod ((1:150)', 4);
+%! for method = {"bound", "quarter"}
+%!   opts = struct ("penalty", f, "weights", s, "display", false, "method", method{1});
+%!   [W, info] = solve (X, Y, zeros (4, 3), 2, 0.3, 1e-12, 1e5, opts);
+%!   assert (info.converged);
+%!   assert (worst_violation (X, Y, W, 2, 0.3, f, s) < 1e-6);
+%!   assert (all (W(4,:) != 0));   # the unpenalised column is used
+%! endfor
+
+%!test  # 'quarter' ascends too, in fewer sweeps than the classes' bound
+%! [X, Y] = small_problem ();
+%! objective = @(W) sum (sum (Y .* (X * W - log (sum (exp (X * W), 2))))) - 0.2 * sum (abs (W(:))) - 0.01 * sum (W(:) .^ 2);
+%! W = zeros (4, 3);
+%! previous = objective (W);
+%! for k = 1:20
+%!   W = solve (X, Y, W, 0.2, 0.02, -1, 1, struct ("display", false, "method", "quarter"));
+%!   assert (objective (W) >= previous - 1e-12 * abs (previous));
+%!   previous = objective (W);
+%! endfor
+%! [~, slow] = solve (X, Y, zeros (4, 3), 0.2, 0.02, 1e-8, 1e5, struct ("display", false));
+%! [~, fast] = solve (X, Y, zeros (4, 3), 0.2, 0.02, 1e-8, 1e5, struct ("display", false, "method", "quarter"));
+%! assert (fast.sweeps < slow.sweeps);
+
+%!test  # integer sample weights are the data with those rows repeated
+%! [X, Y] = small_problem ();
+%! s = 1 + mod ((1:150)', 3);
+%! rows = repelem ((1:150)', s);
+%! opts = struct ("display", false);
+%! [Wr, ir] = solve (X(rows,:), Y(rows,:), zeros (4, 3), 1, 0.1, 1e-12, 1e5, opts);
+%! opts.weights = s;
+%! [Ww, iw] = solve (X, Y, zeros (4, 3), 1, 0.1, 1e-12, 1e5, opts);
+%! assert (ir.converged && iw.converged);
+%! assert (Ww, Wr, 1e-6 * max (abs (Wr(:))));
+
+%!test  # a start at the optimum stays there, and a warm start is cheaper than a cold one
+%! [X, Y] = small_problem ();
+%! opts = struct ("display", false, "penalty", [1; 1; 1; 0]);
+%! [W, cold] = solve (X, Y, zeros (4, 3), 1, 0.1, 1e-13, 1e5, opts);
+%! [W2, again] = solve (X, Y, W, 1, 0.1, 1e-13, 1e5, opts);
+%! assert (again.converged);
+%! assert (W2, W, 1e-9 * max (abs (W(:))));
+%! assert (again.sweeps < cold.sweeps / 10);
+%! [~, warm] = solve (X, Y, W, 0.8, 0.08, 1e-8, 1e5, opts);
+%! [~, cold] = solve (X, Y, zeros (4, 3), 0.8, 0.08, 1e-8, 1e5, opts);
+%! assert (warm.sweeps < cold.sweeps);
+
+%!test  # the caller's arrays stay as they were
+%! [X, Y] = small_problem ();
+%! W0 = 0.1 * ones (4, 3);
+%! XW = X * W0;  E = exp (XW);  Z = sum (E, 2);
+%! copies = {X, Y, W0, XW, E, Z};
+%! opts = struct ("penalty", [1; 1; 1; 0], "weights", ones (150, 1), "display", false);
+%! W = dovex_solve (X, Y, W0, XW, E, Z, 0.5, 0.05, 1e-4, 20, opts);
+%! assert ({X, Y, W0, XW, E, Z}, copies);
+%! assert (! isequal (W, W0));
+
+% Errors, each identified, before anything is read
+%!shared X, Y, W0, XW, E, Z, args
+%! [X, Y] = small_problem ();
+%! [W0, XW, E, Z] = deal (zeros (4, 3), zeros (150, 3), ones (150, 3), 3 * ones (150, 1));
+%! args = {0.5, 0.05, 1e-4, 10};
+%!error id=dovex_solve:badCount dovex_solve (X, Y, W0)
+%!error id=dovex_solve:badCount dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct (), 1)
+%!error id=dovex_solve:badCount [a, b, c] = dovex_solve (X, Y, W0, XW, E, Z, args{:})
+%!error id=dovex_solve:notDouble dovex_solve (single (X), Y, W0, XW, E, Z, args{:})
+%!error id=dovex_solve:badSize dovex_solve (X, Y, W0, XW, E(:,1:2), Z, args{:})
+%!error id=dovex_solve:emptyScalar dovex_solve (X, Y, W0, XW, E, Z, [], args{2:end})
+%!error <W0 must be 4x3, one row per column of X and one column per column of XW; it is 3x3> dovex_solve (X, Y, zeros (3, 3), XW, E, Z, args{:})
+%!error id=dovex_solve:notDouble dovex_solve (X, Y, single (W0), XW, E, Z, args{:})
+%!error id=dovex_solve:complex dovex_solve (X, Y, W0 + 1i, XW, E, Z, args{:})
+%!error id=dovex_solve:sparse dovex_solve (X, Y, sparse (W0), XW, E, Z, args{:})
+%!error <opts must be a struct> dovex_solve (X, Y, W0, XW, E, Z, args{:}, 3)
+%!error <opts must be one struct; it is a struct array of 2 elements> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("display", {true, false}))
+%!error <opts.lambda is not an option; they are penalty, weights, display and method> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("lambda", 1))
+%!error <opts.penalty must have 4 elements, one per column of X; it has 3> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("penalty", [1 1 1]))
+%!error <opts.penalty must be finite and 0 or more; element 2 is -1> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("penalty", [1 -1 1 1]))
+%!error <opts.penalty must be finite and 0 or more; element 1 is NaN> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("penalty", [NaN 1 1 1]))
+%!error <opts.weights must have 150 elements, one per row of X; it has 149> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", ones (149, 1)))
+%!error <opts.weights must be finite and 0 or more; element 150 is Inf> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", [ones(149, 1); Inf]))
+%!error <opts.weights must be a full real double vector; it is single> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", single (ones (150, 1))))
+%!error <opts.display must be true or false> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("display", "yes"))
+%!error <opts.method must be 'bound' or 'quarter'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", "newton"))
