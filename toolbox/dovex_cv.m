@@ -187,7 +187,7 @@ if ~isempty(model.failure)
           model.failure);
 end
 report_fits('dovex_cv', [models(:); {model}], [reshape(repmat(lambda1, nfolds, 1), [], 1); lambda1(k)]);
-model = rmfield(model, 'failure');
+model = rmfield(model, {'failure', 'failure_id'});
 model.classes = classes;
 if strcmp(opts.Display, 'final')
     fprintf('refit: %s\n', fit_summary(model));
@@ -259,7 +259,7 @@ end
 
 %!test  # a sparse X: the fits of full(X), serial and parallel
 %! S = sparse (X .* (X > 2));
-%! args = {label, "Lambda1", [20 2 0.5], "Folds", 3, "Seed", 2, "MaxSweeps", 200};
+%! args = {label, "Lambda1", [20 2 0.5], "Folds", 3, "Seed", 2, "MaxSweeps", 200, "Standardize", false};
 %! cv = dovex_cv (S, args{:}, "Parallel", false);
 %! full_cv = dovex_cv (full (S), args{:}, "Parallel", false);
 %! assert (cv.fold, full_cv.fold);
@@ -343,7 +343,54 @@ end
 %! logP = S - log (sum (exp (S), 2));
 %! assert (cv.loss(f,1), -mean (logP(sub2ind (size (S), (1:rows (S))', label(! train) + 1))), 1e-12);
 
+%!test  # the null model's held-out loss is the cross-entropy of the training frequencies
+%! keep = [1:50, 51:62, 101:150];
+%! cv = dovex_cv (X(keep,:), label(keep), "Lambda1", [1e6 1], "Folds", 4, "Parallel", false);
+%! for f = 1:4
+%!   train = cv.fold != f;
+%!   q = accumarray (label(keep)(train) + 1, 1)' / nnz (train);
+%!   held = accumarray (label(keep)(! train) + 1, 1, [3 1])';
+%!   assert (cv.loss(f,1), -(held * log (q)') / sum (held), 1e-12);
+%! endfor
+%! assert (cv.nnz(:,1), zeros (4, 1));
+%! assert (all (cv.loss(:,2) < cv.loss(:,1)));
+%! ## the record of each fit: sweeps and whether it converged, per fold and penalty
+%! assert (size (cv.sweeps), [4 2]);
+%! assert (cv.converged, true (4, 2));
+%! assert (all (cv.sweeps(:) >= 1 & cv.sweeps(:) < 1000));
+
+%!test  # weights: the held-out loss is weighted as the fit is; dovex_predict takes cv
+%! w = 1 + mod ((1:150)', 4);
+%! cv = dovex_cv (X, label, "Lambda1", [5 0.5], "Weights", w, "Folds", 3, "Parallel", false);
+%! f = 2;
+%! train = cv.fold != f;
+%! m = dovex_train (X(train,:), label(train), "Weights", w(train), "Lambda1", 0.5, ...
+%!                  "Lambda2", 0.05, "Seed", 1, "Display", "off");
+%! [~, P] = dovex_predict (m, X(! train,:));
+%! logp = log (P(sub2ind (size (P), (1:rows (P))', label(! train) + 1)));
+%! assert (cv.loss(f,2), -sum (w(! train) .* logp) / sum (w(! train)), 1e-12);
+%! assert (dovex_predict (cv, X), dovex_predict (cv.model, X));
+
+%!test  # a fold whose fit fails does not lose the others
+%! w = ones (150, 1);
+%! w(label == 2) = 0;
+%! w(find (label == 2, 1)) = 1;             # class 2 weighs in one sample only
+%! lastwarn ("");
+%! out = evalc ('cv = dovex_cv (X, label, "Lambda1", [5 0.5], "Weights", w, "Folds", 3, "Parallel", false);');
+%! [msg, id] = lastwarn ();
+%! assert (id, "dovex_cv:fitFailed");
+%! assert (numel (regexp (out, '^warning: dovex_cv', "lineanchors")), 1);
+%! bad = cv.fold(find (label == 2, 1));
+%! assert (isnan (cv.loss(bad,:)) & isnan (cv.accuracy(bad,:)));
+%! assert (all (! cellfun (@isempty, cv.failure(bad,:))));
+%! good = setdiff (1:3, bad);
+%! assert (all (isfinite (cv.loss(good,:)(:))));
+%! assert (cv.loss_mean, mean (cv.loss(good,:)), 1e-15);
+%! assert (all (isfinite (cv.model.W(:))));
+
 %!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 1)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Tol", -1)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "ClassWeight", [1 2])
 %!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 151)
 %!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 2.5)
 %!error id=dovex_cv:badOption dovex_cv (X, label, "Select", "max")

@@ -48,7 +48,8 @@ try
 catch err
     % Every fit of these samples fails alike.
     model = struct('W', NaN, 'nnz', NaN, 'sweeps', 0, 'converged', false, 'objective', NaN, ...
-                   'fit_seconds', 0, 'notes', {{}}, 'failure', err.message);
+                   'fit_seconds', 0, 'notes', {{}}, 'failure', err.message, ...
+                   'failure_id', err.identifier);
     models = repmat({model}, 1, numel(job.lambda1));
     return
 end

@@ -183,12 +183,19 @@ end
 %! m = dovex_train (X, label, "Lambda1", 4, "Lambda2", 0.2, "Seed", 1, "Display", "off");
 %! assert (bits_of (p.W(:,:,2)), bits_of (m.W));
 
-%!test  # a sparse X: the bits of the full path
+%!test  # a sparse X: the bits of the full path; standardised, scaled only
 %! S = sparse (X .* (X > 0.4));
-%! p = dovex_path (S, label, "Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false);
-%! q = dovex_path (full (S), label, "Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false);
+%! args = {"Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false, "Standardize", false};
+%! p = dovex_path (S, label, args{:});
+%! q = dovex_path (full (S), label, args{:});
 %! assert (bits_of (p.W), bits_of (q.W));
 %! assert ([p.nnz; p.sweeps], [q.nnz; q.sweeps]);
+%! p = dovex_path (S, label, "Lambda1", [3 1 0.3], "Parallel", false, "Tol", 1e-8);
+%! q = dovex_path (full (S) ./ p.scale, label, "Lambda1", [3 1 0.3], "Parallel", false, ...
+%!                 "Tol", 1e-8, "Standardize", false);
+%! assert (p.center, [0 0 0]);
+%! assert (p.W(1:3,:,:) .* p.scale', q.W(1:3,:,:), 1e-6);
+%! assert (p.W(4,:,:), q.W(4,:,:), 1e-6);
 
 %!test  # the parallel engine gives the very same bits, and stops its workers
 %! if (! have_parallel ())
@@ -203,17 +210,35 @@ end
 %! [~, children] = system (sprintf ("ps -o pid= --ppid %d", getpid ()));
 %! assert (numel (strsplit (strtrim (children))), 1);   # the ps itself, no worker
 
-%!test  # a worker's error comes back with its identifier
-%! if (! have_parallel ())
-%!   return;
-%! endif
-%! try
-%!   dovex_path (zeros (3, 1), [1; 1; 2], "Offset", repmat ([709, 708.9], 3, 1), ...
-%!               "Lambda1", [0 0], "Lambda2", 1e-3, "Parallel", true);
-%!   error ("no error");
-%! catch err
-%!   assert (err.identifier, "dovex_train:diverged");
-%! end_try_catch
+%!test  # fits that fail are recorded and warned about once; the rest complete
+%! A = [X(:,1:2), [1e200; zeros(89, 1)]];
+%! for parallel = [false, true]
+%!   if (parallel && ! have_parallel ())
+%!     continue;
+%!   endif
+%!   lastwarn ("");
+%!   out = evalc ('p = dovex_path (A, label, "Lambda1", [2 0.5], "Standardize", false, "Parallel", parallel);');
+%!   [msg, id] = lastwarn ();
+%!   assert (id, "dovex_path:fitFailed");
+%!   assert (numel (regexp (out, '^warning: dovex_path', "lineanchors")), 1);
+%!   assert (regexp (msg, '^dovex_path: 2 of 2 fits failed, at lambda1 2, 0.5; the first: the fit overflowed'));
+%!   assert (all (isnan (p.W(:))) && all (isnan ([p.nnz, p.objective])));
+%!   assert (! any (p.converged));
+%!   assert (strncmp (p.failure, "the fit overflowed", 18));
+%!   ## standardised, the same data fit
+%!   q = dovex_path (A, label, "Lambda1", [2 0.5], "Parallel", parallel);
+%!   assert (all (isfinite (q.W(:))) && all (strcmp (q.failure, "")));
+%! endfor
+
+%!test  # fits that run out of sweeps: one warning with their count and penalties
+%! lastwarn ("");
+%! out = evalc ('p = dovex_path (X, label, "Lambda1", [100 1 0.1], "MaxSweeps", 3, "Parallel", false);');
+%! [msg, id] = lastwarn ();
+%! assert (id, "dovex:notConverged");
+%! assert (numel (regexp (out, '^warning: dovex_path', "lineanchors")), 1);
+%! assert (p.converged, [true false false]);
+%! assert (p.sweeps, [1 3 3]);
+%! assert (regexp (msg, '^dovex_path: 2 of 3 fits stopped at MaxSweeps without converging, at lambda1 1, 0.1\.'));
 
 %!test  # Display final: one line per fit, in the order of the grid
 %! out = evalc ('dovex_path (X, label, "Lambda1", [2 1], "Display", "final", "Parallel", false);');
@@ -233,6 +258,9 @@ end
 %!error id=dovex_path:badOption dovex_path (X, label, "Parallel", "maybe")
 %!error id=dovex_path:badOption dovex_path (X, label, "Workers", 0)
 %!error id=dovex_path:badOption dovex_path (X, label, "Folds", 3)
+%!error id=dovex_path:badOption dovex_path (X, label, "Tol", -1)
+%!error id=dovex_path:badOption dovex_path (X, label, "PenaltyFactor", [1 1])
+%!error id=dovex_path:badOption dovex_path (X, label, "Weights", ones (89, 1))
 %!error id=dovex_path:notFinite dovex_path ([X(1:end-1,:); NaN 0 0], label)
 %!error id=dovex_path:oneClass dovex_path (X, zeros (90, 1))
 %!error id=dovex_predict:badIndex dovex_predict (dovex_path (X, label, "Lambda1", [1 2]), X)

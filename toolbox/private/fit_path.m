@@ -8,7 +8,8 @@ function models = fit_path(fname, d, lambda1, lambda2, seeds, opts, warm, show, 
 %   (when that one did not fail). show prints header and dovex_solve's
 %   progress lines as they come. models{k} is the model of fit k (see
 %   model_of), in the units of X; a fit that overflowed or raised an error
-%   is kept with W all NaN and the reason in its field failure.
+%   is kept with W all NaN, the reason in its field failure and, for an
+%   error, its identifier in failure_id ('' for an overflow).
 
 n = numel(lambda1);
 models = cell(1, n);
@@ -18,7 +19,7 @@ for k = 1:n
         dovex_seed(seeds(k));
     end
     t0 = tic;
-    failure = '';
+    [failure, failure_id] = deal('');
     try
         [Ws, info] = solve(d, start, lambda1(k), lambda2(k), opts, show, header);
         if ~all(isfinite(Ws(:)))
@@ -28,7 +29,7 @@ for k = 1:n
     catch err
         [Ws, info] = deal(NaN(size(d.W0)), struct('sweeps', 0, 'diffs', zeros(0, 1), ...
                           'visits', zeros(0, 1), 'converged', false));
-        failure = err.message;
+        [failure, failure_id] = deal(err.message, err.identifier);
     end
     if ~isempty(failure)
         Ws(:) = NaN;
@@ -37,6 +38,7 @@ for k = 1:n
         start = Ws;
     end
     models{k} = model_of(d, Ws, info, lambda1(k), lambda2(k), opts, seeds(k), toc(t0), failure);
+    models{k}.failure_id = failure_id;
 end
 end
 

@@ -34,9 +34,9 @@ rows = {
       'a finite scalar of 0 or more', 'stop once a sweep changes W by Tol or less, relative to W'
   'MaxSweeps', fits, 1000, @(v) pass(is_whole(v, 1, 2147483647), v), ...
       'a whole number from 1 to 2147483647', 'the largest number of sweeps of a fit'
-  'Bias', fits, true, @(v) pass(is_flag(v), logical(v)), ...
+  'Bias', fits, true, @flag, ...
       'true or false', 'fit an unpenalised intercept per class'
-  'Standardize', fits, true, @(v) pass(is_flag(v), logical(v)), ...
+  'Standardize', fits, true, @flag, ...
       'true or false', 'centre (full X) and scale the features to unit variance for the fit'
   'Weights', fits, [], @(v) nonnegative_vector(v, 'column'), ...
       'a vector of finite values of 0 or more', 'one weight per sample'
@@ -83,6 +83,13 @@ if ok && strcmp(shape, 'row')
     v = v(:)';
 elseif ok
     v = v(:);
+end
+end
+
+function [ok, v] = flag(v)
+ok = is_flag(v);
+if ok
+    v = logical(v);
 end
 end
 
