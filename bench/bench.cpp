@@ -438,6 +438,13 @@ int main(int argc, char **argv)
     };
     const bool with_targets = take("targets"), with_text = take("text"),
                with_text_large = take("text-large");
+    // One fit of each problem by the core and nothing else, for counting its
+    // instructions: valgrind --tool=callgrind --toggle-collect=dovex_approx.
+    if (take("once")) {
+        for (const std::string &name : names)
+            std::printf("%s: %d sweeps\n", name.c_str(), fit(bench_problem(name), false).sweeps);
+        return 0;
+    }
 
     double t_rand = 1e300, t_exp = 1e300, t_add = 1e300;
     for (int rep = 0; rep < 5; rep++) {

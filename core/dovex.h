@@ -49,9 +49,12 @@ struct solve_options {
     const double *weights = nullptr;
     bool display = true; // the progress lines and drawnow
     // The curvature of the bound each visit maximises: the fixed
-    // -1/2 (1 - 1/ny) sum_k s_k X(k,i)^2 (dovex_approx's), or the tighter
-    // -1/4 sum_k s_k X(k,i)^2, a bound on one weight's curvature alone.
-    enum curvature_kind { classes, quarter } curvature = classes;
+    // -1/2 (1 - 1/ny) sum_k s_k X(k,i)^2 (dovex_approx's); the tighter
+    // -1/4 sum_k s_k X(k,i)^2, a bound on one weight's curvature alone; or,
+    // newton, also twice the current curvature, a bound over the moves short
+    // enough that no sample's probability can change its distance from 0 or
+    // 1 by more than a factor of 2, whichever step promises more.
+    enum curvature_kind { classes, quarter, newton } curvature = classes;
 };
 
 // What each sweep did: diffs[n] (the relative change the stopping rule

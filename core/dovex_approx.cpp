@@ -72,6 +72,45 @@ double step(double w_old, double g, double b, double lambda1, double lambda2)
     return sign(w0) * get_max(0.0, std::fabs(w0) - thr);
 }
 
+// What the bound with curvature b gains by moving w_old to w:
+// q(w) - q(w_old) in the notation above.
+double gain(double w_old, double w, double g, double b, double lambda1, double lambda2)
+{
+    const double d = w - w_old;
+    return (g * d + (b / 2) * (d * d)) - lambda1 * (std::fabs(w) - std::fabs(w_old)) -
+           (lambda2 / 2) * (w * w - w_old * w_old);
+}
+
+// dovex_solve's newton curvature. Along the weight the log-likelihood's
+// curvature is -sum_k s_k X(k,i)^2 p (1 - p), and over moves of at most
+// `reach` no row's p (1 - p) can more than double (features.cpp): so with
+// a = sum_k s_k X(k,i)^2 min(p, 1 - p) at w_old, the bound of curvature -2a
+// holds within reach of w_old, and its maximiser there (the unconstrained
+// one, clipped: q is concave) is an ascent. The quarter bound bq holds
+// everywhere; of the two steps the one whose bound gains more is taken, so
+// a visit never gains less than the quarter step promises.
+double newton_step(double w_old, double g, double bq, double a, double reach, double lambda1,
+                   double lambda2)
+{
+    const double wq = step(w_old, g, bq, lambda1, lambda2);
+    const double bt = -2.0 * a;
+    if (!(bt > bq) || !(reach > 0))
+        return wq;
+    const double d = bt - lambda2;
+    double wt;
+    if (d != 0) {
+        const double w0 = (bt / d) * w_old - g / d;
+        wt = sign(w0) * get_max(0.0, std::fabs(w0) - (-lambda1) / d);
+    } else { // q is linear but for the kink at 0
+        wt = g > lambda1 ? HUGE_VAL : g < -lambda1 ? -HUGE_VAL : 0.0;
+    }
+    const double lo = w_old - reach, hi = w_old + reach;
+    wt = wt < lo ? lo : wt > hi ? hi : wt;
+    return gain(w_old, wt, g, bt, lambda1, lambda2) > gain(w_old, wq, g, bq, lambda1, lambda2)
+               ? wt
+               : wq;
+}
+
 // The squares of W and of its change over a sweep, summed in visiting order,
 // which is frob's row-by-row order: the diff's bits depend on it. A zero adds
 // +0.0 to a sum that is never -0.0 (it starts at +0.0 and adds squares),
@@ -121,12 +160,14 @@ void visit(const problem &p, work &w, std::int32_t i, std::int32_t j, norms &sum
         sums.visits = sums.visits + 1;
         const double lambda1 = penalised(p.lambda1, p.penalty, i);
         const double lambda2 = penalised(p.lambda2, p.penalty, i);
-        double g;
-        if (p.Xc)
-            g = p.weights ? compressed_weighted_gradient(w, p, i, j) : compressed_gradient(w, p, i, j);
-        else
-            g = p.weights ? weighted_gradient(w, p, i, j) : gradient(w, p, i, j);
-        w_new = step(w_old, g, w.bound_diag[i], lambda1, lambda2);
+        if (w.reach) {
+            double a;
+            const double g = solve_gradient(w, p, i, j, &a);
+            w_new = newton_step(w_old, g, w.bound_diag[i], a, w.reach[i], lambda1, lambda2);
+        } else {
+            const double g = solve_gradient(w, p, i, j, nullptr);
+            w_new = step(w_old, g, w.bound_diag[i], lambda1, lambda2);
+        }
         if (p.Xc)
             compressed_upkeep(w, p, i, j, w_old, w_new);
         else
@@ -228,6 +269,6 @@ void dovex_solve(double *W, const double *X, const std::int32_t *x_at,
     const compressed Xc{x_at, x_rows, X};
     const problem p{W,  x_at ? nullptr : X, Y, x_at ? &Xc : nullptr, XW, E, Z, lambda1, lambda2,
                     nd, ns, ny, nc, opts.penalty, opts.weights,
-                    opts.curvature == solve_options::quarter};
+                    opts.curvature};
     fit<true>(p, tol, max_sweeps, {opts.display, &record});
 }

@@ -25,11 +25,11 @@ bool worth_listing(std::int32_t nonzero, std::int32_t ns)
 
 // The curvature bound of a feature whose (weighted) sum of squares is s:
 // -1/2 (1 - 1/ny) s, the factor evaluated first, as the bits require, or
-// dovex_solve's -1/4 s. A sample weight multiplies its square, s_k (x x),
+// dovex_solve's -1/4 s (its newton curvature starts from it too). A sample weight multiplies its square, s_k (x x),
 // which with every weight 1 is the unweighted sum's bits.
 double bound(const problem &p, double s)
 {
-    if (p.quarter)
+    if (p.curvature != solve_options::classes)
         return -0.25 * s;
     return ((-1.0 / p.ny) + 1.0) * (-0.5) * s;
 }
@@ -63,6 +63,28 @@ void learn_compressed_features(work &w, const problem &p)
     }
 }
 
+// For the newton curvature, the longest move of weight (i, j) over which
+// the bound with twice the current curvature holds: a move by r changes
+// X(k,i) W(i,j) by at most |X(k,i)| r and so p(k,j) and 1 - p(k,j) by at
+// most a factor exp(|X(k,i)| r) each, and p (1 - p), which is at most
+// their minimum, by no more than exp(0.69) < 2 for r = 0.69 / max_k |X(k,i)|.
+// A column that is not finite gets no such move.
+void learn_reach(work &w, const problem &p)
+{
+    for (std::int32_t i = 0; i < p.nd; i++) {
+        double top = 0.0;
+        bool finite = true;
+        const std::int32_t first = p.Xc ? p.Xc->at[i] : 0, end = p.Xc ? p.Xc->at[i + 1] : p.ns;
+        const double *x = p.Xc ? p.Xc->values : p.X + p.ns * i;
+        for (std::int32_t m = first; m < end; m++) {
+            const double a = std::fabs(x[m]);
+            top = a > top ? a : top;
+            finite = finite && std::isfinite(a);
+        }
+        w.reach[i] = finite ? 0.69 / top : 0.0;
+    }
+}
+
 } // namespace
 
 // The length of the row lists of a full X, known before learn_features
@@ -83,6 +105,8 @@ std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns)
 // finite; and its row list.
 void learn_features(work &w, const problem &p)
 {
+    if (w.reach)
+        learn_reach(w, p);
     if (p.Xc) {
         learn_compressed_features(w, p);
         return;

@@ -9,6 +9,8 @@
 #ifndef DOVEX_CORE_FIT_H
 #define DOVEX_CORE_FIT_H
 
+#include "dovex.h"
+
 #include <cstdint>
 
 // X in compressed columns (dovex_approx_sparse): column i stores
@@ -32,7 +34,7 @@ struct problem {
     // dovex_solve's generalisations (see dovex.h); null for all ones.
     const double *penalty = nullptr; // nd
     const double *weights = nullptr; // ns
-    bool quarter = false;            // the curvature bound -1/4 sum_k s_k X(k,i)^2
+    solve_options::curvature_kind curvature = solve_options::classes;
 };
 
 // What is learned about each feature, column i of X, once per call
@@ -73,6 +75,7 @@ struct work {
     double *bound_diag; // nd: curvature bound of each feature
     double *x_col;      // ns: all +0.0, or for a while a column of a compressed X
     double *y_col;      // ns, unused
+    double *reach;      // nd for the newton curvature: the longest move of its bound
     feature_facts features;
     state_facts state;
 };
@@ -82,7 +85,6 @@ struct work {
 work allocate(const problem &p);
 void release(work &w);
 // Appends a sweep to a dovex_solve record, growing its arrays as needed.
-struct sweep_record;
 void record_sweep(sweep_record &record, double diff, double visits);
 
 // features.cpp
@@ -95,9 +97,10 @@ void recheck_tame(state_facts &s, const problem &p);
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
 void upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old, double w_new);
 double compressed_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
-double weighted_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j);
-double compressed_weighted_gradient(const work &w, const problem &p, std::int32_t i,
-                                    std::int32_t j);
+// The gradient of dovex_solve's fit, weighted or not, X full or compressed;
+// with curvature non-null also sum_k s_k X(k,i)^2 min(p(k,j), 1 - p(k,j)).
+double solve_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j,
+                      double *curvature);
 void compressed_upkeep(work &w, const problem &p, std::int32_t i, std::int32_t j, double w_old,
                        double w_new);
 

@@ -93,14 +93,29 @@ inline double term(const double *s, std::int32_t k, double y, double e, double z
     return weighted ? s[k] * t : t;
 }
 
+// Row k's share of g and, for dovex_solve's newton curvature (curved), of
+// the current curvature along the weight, s_k X(k,i)^2 min(p, 1 - p) with
+// p = E/Z, which bounds s_k X(k,i)^2 p (1 - p).
+template <bool weighted, bool curved>
+inline void add_row(const double *s, std::int32_t k, double y, double e, double z, double x,
+                    double &g, double &a)
+{
+    g = term<weighted>(s, k, y, e, z, x) + g;
+    if (curved) {
+        const double p = e / z, q = 1.0 - p;
+        const double c = (x * x) * (p < q ? p : q);
+        a = (weighted ? s[k] * c : c) + a;
+    }
+}
+
 // g's sum over every row, for column x of X.
-template <bool weighted>
+template <bool weighted, bool curved>
 inline double gradient_all_rows(const double *x, const double *y, const double *e,
-                                const double *Z, const double *s, std::int32_t ns)
+                                const double *Z, const double *s, std::int32_t ns, double &a)
 {
     double g = 0.0;
     for (std::int32_t k = 0; k < ns; k++)
-        g = term<weighted>(s, k, y[k], e[k], Z[k], x[k]) + g;
+        add_row<weighted, curved>(s, k, y[k], e[k], Z[k], x[k], g, a);
     return g;
 }
 
@@ -144,8 +159,9 @@ inline void clear_column(const work &w, const compressed &X, std::int32_t i)
 // the bits depend on. A row where X(k,i) is zero adds (Y - E/Z) * +-0.0, a
 // zero as long as Y - E/Z is finite: in a tame state a listed column's
 // other rows are left out.
-template <bool weighted>
-double full_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+template <bool weighted, bool curved = false>
+double full_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j,
+                     double &a)
 {
     const double *x = p.X + p.ns * i;
     const double *y = p.Y + p.ns * j;
@@ -157,18 +173,19 @@ double full_gradient(const work &w, const problem &p, std::int32_t i, std::int32
         double g = 0.0;
         for (std::int32_t m = 0; m < n; m++) {
             const std::int32_t k = rows[m];
-            g = term<weighted>(s, k, y[k], e[k], Z[k], x[k]) + g;
+            add_row<weighted, curved>(s, k, y[k], e[k], Z[k], x[k], g, a);
         }
         return g;
     }
-    return gradient_all_rows<weighted>(x, y, e, Z, s, p.ns);
+    return gradient_all_rows<weighted, curved>(x, y, e, Z, s, p.ns, a);
 }
 
 // The gradient for a compressed X, whose stored rows are its list: in a
 // tame state the stored values in their rows' order, otherwise the sum
 // over full(X)'s column.
-template <bool weighted>
-double stored_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+template <bool weighted, bool curved = false>
+double stored_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j,
+                       double &a)
 {
     const compressed &X = *p.Xc;
     const double *y = p.Y + p.ns * j;
@@ -181,11 +198,12 @@ double stored_gradient(const work &w, const problem &p, std::int32_t i, std::int
         double g = 0.0;
         for (std::int32_t m = 0; m < n; m++) {
             const std::int32_t k = rows[m];
-            g = term<weighted>(s, k, y[k], e[k], Z[k], x[m]) + g;
+            add_row<weighted, curved>(s, k, y[k], e[k], Z[k], x[m], g, a);
         }
         return g;
     }
-    const double g = gradient_all_rows<weighted>(spread_column(w, X, i), y, e, Z, s, p.ns);
+    const double g =
+        gradient_all_rows<weighted, curved>(spread_column(w, X, i), y, e, Z, s, p.ns, a);
     clear_column(w, X, i);
     return g;
 }
@@ -208,23 +226,33 @@ void recheck_tame(state_facts &s, const problem &p)
 
 double gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 {
-    return full_gradient<false>(w, p, i, j);
+    double unused = 0.0;
+    return full_gradient<false>(w, p, i, j, unused);
 }
 
 double compressed_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
 {
-    return stored_gradient<false>(w, p, i, j);
+    double unused = 0.0;
+    return stored_gradient<false>(w, p, i, j, unused);
 }
 
-double weighted_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j)
+double solve_gradient(const work &w, const problem &p, std::int32_t i, std::int32_t j,
+                      double *curvature)
 {
-    return full_gradient<true>(w, p, i, j);
-}
-
-double compressed_weighted_gradient(const work &w, const problem &p, std::int32_t i,
-                                    std::int32_t j)
-{
-    return stored_gradient<true>(w, p, i, j);
+    double unused = 0.0;
+    if (!curvature) {
+        if (p.weights)
+            return p.Xc ? stored_gradient<true>(w, p, i, j, unused)
+                        : full_gradient<true>(w, p, i, j, unused);
+        return p.Xc ? stored_gradient<false>(w, p, i, j, unused)
+                    : full_gradient<false>(w, p, i, j, unused);
+    }
+    *curvature = 0.0;
+    if (p.weights)
+        return p.Xc ? stored_gradient<true, true>(w, p, i, j, *curvature)
+                    : full_gradient<true, true>(w, p, i, j, *curvature);
+    return p.Xc ? stored_gradient<false, true>(w, p, i, j, *curvature)
+                : full_gradient<false, true>(w, p, i, j, *curvature);
 }
 
 // After W(i,j) moved from w_old to w_new (or stayed), for every sample k:

@@ -35,6 +35,8 @@ work allocate(const problem &p)
     w.features.rows = zeros<std::int32_t>(p.Xc ? 0 : listed_row_count(p.X, p.nd, p.ns));
     w.state.tame = false;
     w.state.exact = zeros<bool>(p.nc);
+    // dovex_solve's, for its newton curvature only.
+    w.reach = p.curvature == solve_options::newton ? zeros<double>(p.nd) : nullptr;
     return w;
 }
 
@@ -52,6 +54,8 @@ void release(work &w)
     mxFree(w.features.at);
     mxFree(w.features.rows);
     mxFree(w.state.exact);
+    if (w.reach)
+        mxFree(w.reach);
 }
 
 // The record's arrays start with room for 64 sweeps and double when full:

@@ -18,7 +18,8 @@ typedef void (*mex_function_t)(int nlhs, mxArray *plhs[], int nrhs, const mxArra
  * that describes arrays far larger than memory, to exercise a module's size
  * checks. With data, a full array holds its elements zero-filled; a sparse
  * one has room for one element and stores none (mxCreateSparse gives more
- * room). Returns NULL when the memory cannot be had. */
+ * room). A struct array made here has no fields (mxCreateStructMatrix makes
+ * them). Returns NULL when the memory cannot be had. */
 STANDIN_MX_API mxArray *standin_array(mxClassID cls, mxComplexity cx, int sparse, size_t ndims,
                                       const size_t *dims, int with_data);
 
@@ -40,15 +41,23 @@ typedef struct {
     size_t left_blocks; /* scratch blocks still allocated at the end */
     size_t left_bytes;
     size_t arrays_created; /* arrays the module created */
-    size_t arrays_left;    /* created, neither returned nor destroyed */
-    size_t bad_frees;      /* mxFree of a pointer the host never gave */
+    /* Created, neither returned nor destroyed, nor held by a field of a
+     * struct that was returned or destroyed; a struct left behind counts
+     * with every array its fields hold. */
+    size_t arrays_left;
+    /* mxFree of a pointer the host never gave, mxDestroyArray of an array
+     * the call does not own (an input, say), and mxSetField the host
+     * refused (see there). Each is counted and not done. */
+    size_t bad_frees;
 } standin_outcome;
 
 /* Calls fn as MATLAB would: plhs must have room for max(nlhs, 1) arrays and
  * is cleared first. The host gets control back when the module raises an
  * error. Afterwards, as in MATLAB, scratch memory the module left allocated
  * is freed; after an error the arrays it created are destroyed and plhs is
- * cleared, after success those it did not return are. Returns failed. */
+ * cleared, after success those it did not return are (a returned struct
+ * keeps the arrays in its fields; an array returned out of a field is taken
+ * out of it). Returns failed. */
 STANDIN_MEX_API int standin_call(mex_function_t fn, int nlhs, mxArray *plhs[], int nrhs,
                                  const mxArray *prhs[], standin_outcome *out);
 

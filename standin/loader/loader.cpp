@@ -1,5 +1,6 @@
 #include "loader.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -106,5 +107,18 @@ mxArray *mex_matrix(std::size_t m, std::size_t n, const double *values)
     if (a && values && m && n)
         std::memcpy(mxGetPr(a), values, m * n * sizeof(double));
     return a;
+}
+
+mxArray *mex_struct(std::size_t nfields, const char *const *names, mxArray *const *values)
+{
+    mxArray *s = nfields <= INT_MAX ? mxCreateStructMatrix(1, 1, static_cast<int>(nfields),
+                                                           const_cast<const char **>(names))
+                                    : nullptr;
+    for (std::size_t k = 0; k < nfields; k++)
+        if (s)
+            mxSetField(s, 0, names[k], values[k]);
+        else
+            mxDestroyArray(values[k]);
+    return s;
 }
 }

@@ -26,6 +26,14 @@ int mex_call(const mex_module *m, int nlhs, mxArray *plhs[], int nrhs, const mxA
  * them), or zeros when values is NULL. NULL when memory runs out. */
 mxArray *mex_matrix(size_t m, size_t n, const double *values);
 
+/* A 1 x 1 struct with the nfields fields names, in that order, field k
+ * holding values[k] (or empty if that is NULL): the struct owns them from
+ * then on, and destroying it destroys them. NULL when a name is no valid
+ * field name or memory runs out; the values are destroyed then. Logical
+ * scalars and char rows for such fields come from mxCreateLogicalScalar and
+ * mxCreateString. */
+mxArray *mex_struct(size_t nfields, const char *const *names, mxArray *const *values);
+
 #ifdef __cplusplus
 }
 #endif

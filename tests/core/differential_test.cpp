@@ -7,9 +7,14 @@
 // whose E is not exactly exp(XW), ny > nc, no samples, no features). Every
 // problem is fitted twice by the core: with X full, and with X in
 // compressed columns, as a sparse matrix holds it (stored zeros included),
-// which must give the bits of the full call.
+// which must give the bits of the full call. dovex_solve is held to the
+// reference too: with its default options on every problem (the identity
+// with dovex_approx), and with random penalty factors, sample weights, the
+// quarter curvature and silent sweeps on problems of their own, its record
+// of the sweeps included.
 #include "data.h"
 #include "dovex.h"
+#include "host.h"
 #include "recording_host.h"
 #include "reference_approx.h"
 
@@ -43,6 +48,9 @@ struct fit_case {
     double lambda1 = 0, lambda2 = 0, tol = 0, max_sweeps = 0;
     unsigned seed = 1;
     std::string what; // how it was made, for failure messages
+    // dovex_solve's generalisations; empty vectors for none.
+    std::vector<double> penalty, weights;
+    solve_options opts;
 };
 
 struct fit_run {
@@ -53,18 +61,41 @@ struct fit_run {
     std::vector<host_block> allocs;
     std::vector<void *> frees;
     long live = 0;
+    std::vector<double> diffs, visits; // a dovex_solve record
+    bool solve = false;
 };
 
-enum fitter { reference, core_full, core_compressed };
+enum fitter { reference, core_full, core_compressed, solve_full, solve_compressed };
 
 fit_run run(const fit_case &c, fitter f)
 {
-    fit_run r{c.W, c.XW, c.E, c.Z, "", 0, 0, {}, {}, 0};
+    fit_run r{c.W, c.XW, c.E, c.Z, "", 0, 0, {}, {}, 0, {}, {}, f >= solve_full};
+    solve_options opts = c.opts;
+    opts.penalty = c.penalty.empty() ? nullptr : c.penalty.data();
+    opts.weights = c.weights.empty() ? nullptr : c.weights.data();
     host_reset();
     std::srand(c.seed);
-    if (f == reference)
+    if (f == reference) {
+        reference_record record;
         reference_approx(r.W.data(), c.X.data(), c.Y.data(), r.XW.data(), r.E.data(), r.Z.data(),
-                         c.lambda1, c.lambda2, c.tol, c.max_sweeps, c.nd, c.ns, c.ny, c.nc);
+                         c.lambda1, c.lambda2, c.tol, c.max_sweeps, c.nd, c.ns, c.ny, c.nc,
+                         nullptr, &opts, &record);
+        r.diffs = record.diffs;
+        r.visits = record.visits;
+    } else if (f >= solve_full) {
+        const bool full = f == solve_full;
+        sweep_record record;
+        dovex_solve(r.W.data(), full ? c.X.data() : c.Xc.values.data(),
+                    full ? nullptr : c.Xc.at.data(), full ? nullptr : c.Xc.rows.data(),
+                    c.Y.data(), r.XW.data(), r.E.data(), r.Z.data(), c.lambda1, c.lambda2, c.tol,
+                    c.max_sweeps, c.nd, c.ns, c.ny, c.nc, opts, record);
+        r.diffs.assign(record.diffs, record.diffs + record.sweeps);
+        r.visits.assign(record.visits, record.visits + record.sweeps);
+        if (record.room > 0) {
+            mxFree(record.diffs);
+            mxFree(record.visits);
+        }
+    }
     else if (f == core_full)
         dovex_approx(r.W.data(), c.X.data(), c.Y.data(), r.XW.data(), r.E.data(), r.Z.data(),
                      c.lambda1, c.lambda2, c.tol, c.max_sweeps, c.nd, c.ns, c.ny, c.nc);
@@ -124,6 +155,11 @@ std::string agree(const fit_run &ref, const fit_run &opt)
           difference("E", ref.E, opt.E), difference("Z", ref.Z, opt.Z)})
         if (d.empty())
             d = s;
+    if (d.empty() && opt.solve)
+        for (const std::string &s :
+             {difference("diffs", ref.diffs, opt.diffs), difference("visits", ref.visits, opt.visits)})
+            if (d.empty())
+                d = s;
     if (d.empty() && ref.out != opt.out)
         d = "printed text differs:\n" + ref.out + "---\n" + opt.out;
     if (d.empty() && (ref.evals != opt.evals || ref.next_draw != opt.next_draw))
@@ -134,8 +170,23 @@ std::string agree(const fit_run &ref, const fit_run &opt)
     if (d.empty() && (ref.allocs.size() != 7 || opt.allocs.size() < 7 ||
                       opt.frees.size() != opt.allocs.size() || opt.live != 0))
         d = "work arrays not all given back, or not the seven first";
-    for (size_t a = 0; d.empty() && a < opt.frees.size(); a++)
-        if (opt.frees[a] != opt.allocs[a].ptr ||
+    // dovex_solve's record takes two blocks of room for 64 sweeps, and two
+    // more each time the room doubles, the old ones freed while the sweeps
+    // run and the last by the caller: the other blocks keep their order.
+    std::vector<void *> frees = opt.frees;
+    if (opt.solve) {
+        size_t record_blocks = 0;
+        for (size_t room = 0; room < opt.diffs.size(); room = room < 64 ? 64 : 2 * room)
+            record_blocks += 2;
+        const size_t work_blocks = opt.allocs.size() - record_blocks;
+        frees.clear();
+        for (void *f : opt.frees)
+            for (size_t a = 0; a < work_blocks; a++)
+                if (opt.allocs[a].ptr == f)
+                    frees.push_back(f);
+    }
+    for (size_t a = 0; d.empty() && a < frees.size(); a++)
+        if (frees[a] != opt.allocs[a].ptr ||
             (a < 7 && (opt.allocs[a].count != ref.allocs[a].count || opt.allocs[a].size != 8)))
             d = "work array " + std::to_string(a) + " differs in size or free order";
     if (d.empty())
@@ -152,15 +203,28 @@ std::string agree(const fit_run &ref, const fit_run &opt)
     return d;
 }
 
-// The core with X full and with X compressed, each against the reference.
+// The core with X full and with X compressed, each against the reference,
+// and dovex_solve with X in one of the two forms (by the seed). A problem
+// with factors, weights or other options is dovex_solve's alone.
 std::string compare(const fit_case &c)
 {
     const fit_run ref = run(c, reference);
-    std::string d = agree(ref, run(c, core_full));
+    const bool general = !c.penalty.empty() || !c.weights.empty() || !c.opts.display ||
+                         c.opts.curvature != solve_options::classes;
+    std::string d;
+    if (!general) {
+        d = agree(ref, run(c, core_full));
+        if (d.empty()) {
+            d = agree(ref, run(c, core_compressed));
+            if (!d.empty())
+                d = "X compressed: " + d;
+        }
+    }
     if (d.empty()) {
-        d = agree(ref, run(c, core_compressed));
+        const bool full = c.seed % 2 == 0;
+        d = agree(ref, run(c, full ? solve_full : solve_compressed));
         if (!d.empty())
-            d = "X compressed: " + d;
+            d = std::string("dovex_solve, X ") + (full ? "full" : "compressed") + ": " + d;
     }
     return d.empty() ? d : c.what + ": " + d;
 }
@@ -199,6 +263,7 @@ struct recipe {
     bool empty = false;       // ns = 0 or nd = 0 allowed
     bool settled = false;     // start where a long fit ended, some weights an ulp off
     bool text = false;        // up to 300 samples, columns of counts, mostly zero
+    bool general = false;     // dovex_solve's factors, weights, curvature, silence
 };
 
 struct gen {
@@ -343,6 +408,26 @@ fit_case make_case(std::uint64_t seed, const recipe &how)
     what << ", lambda1 " << c.lambda1 << ", lambda2 " << c.lambda2 << ", tol " << c.tol
          << ", max_sweeps " << c.max_sweeps;
     c.what = what.str();
+    if (how.general) {
+        // Factors and weights of every kind the step must get right: zeros,
+        // ones, fractions, large values; each option on its own or with the
+        // others.
+        const double values[] = {0.0, 1.0, 0.25, 3.0, 1e3};
+        if (r.chance(0.7))
+            for (std::int32_t i = 0; i < c.nd; i++)
+                c.penalty.push_back(values[r.below(5)]);
+        if (r.chance(0.7))
+            for (std::int32_t k = 0; k < c.ns; k++)
+                c.weights.push_back(r.chance(0.5) ? values[r.below(5)] : 2.0 * r.uniform());
+        c.opts.display = r.chance(0.5);
+        const solve_options::curvature_kind kinds[] = {
+            solve_options::classes, solve_options::quarter, solve_options::newton};
+        c.opts.curvature = kinds[r.below(3)];
+        const char *kind_names[] = {"", ", quarter", ", newton"};
+        what << ", " << c.penalty.size() << " factors, " << c.weights.size() << " weights, "
+             << (c.opts.display ? "shown" : "silent") << kind_names[c.opts.curvature];
+        c.what = what.str();
+    }
     c.Xc = compress(c.X, c.ns, c.nd, seed);
     return c;
 }
@@ -481,6 +566,18 @@ TEST(Differential, EverythingAtOnce)
 {
     recipe how{true, true, true, true, true, true};
     check_recipe(how, 500000, 10000);
+}
+
+TEST(Differential, SolveWithFactorsWeightsQuarterCurvatureAndSilence)
+{
+    recipe how;
+    how.general = true;
+    check_recipe(how, 900000, 4000);
+    how.odd_columns = true;
+    how.start = true;
+    check_recipe(how, 910000, 4000);
+    recipe all{true, true, true, true, true, true, false, true, true};
+    check_recipe(all, 920000, 4000);
 }
 
 TEST(Differential, RealDataOverManySweeps)

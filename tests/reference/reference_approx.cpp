@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 void reference_approx(double *W, const double *X, const double *Y, double *XW, double *E,
                       double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
@@ -37,12 +38,25 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
             const double x = X[idx(k, i, ns)];
             s = weights ? weights[k - 1] * (x * x) + s : x * x + s;
         }
-        bound_diag[idx(i, 1, nd)] = opts->curvature == solve_options::quarter
+        bound_diag[idx(i, 1, nd)] = opts->curvature != solve_options::classes
                                         ? -0.25 * s
                                         : ((-1.0 / ny) + 1.0) * (-0.5) * s;
     }
     for (std::int32_t p = 0; p < npairs; p++)
         visit_prob[p] = 1.0;
+    // The newton curvature's longest move per feature.
+    const bool newton = opts->curvature == solve_options::newton;
+    std::vector<double> reach(newton ? nd : 0);
+    for (std::int32_t i = 1; newton && i <= nd; i++) {
+        double top = 0.0;
+        bool finite = true;
+        for (std::int32_t k = 1; k <= ns; k++) {
+            const double a = std::fabs(X[idx(k, i, ns)]);
+            top = a > top ? a : top;
+            finite = finite && std::isfinite(a);
+        }
+        reach[i - 1] = finite ? 0.69 / top : 0.0;
+    }
 
     double incr = 1.0 + tol;
     std::int32_t sweep = 1;
@@ -67,11 +81,14 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
                 mat_col(x_col, X, i, ns);
 
                 visited = visited + 1;
-                double g = 0.0;
+                double g = 0.0, a = 0.0;
                 for (std::int32_t k = 1; k <= ns; k++) {
                     const std::int32_t kk = idx(k, 1, ns);
                     const double t = (y_col[kk] - ratio_col[kk]) * x_col[kk];
                     g = (weights ? weights[k - 1] * t : t) + g;
+                    const double p = ratio_col[kk], q = 1.0 - p;
+                    const double c = (x_col[kk] * x_col[kk]) * (p < q ? p : q);
+                    a = (weights ? weights[k - 1] * c : c) + a;
                 }
 
                 double l1 = lambda1, l2 = lambda2;
@@ -87,6 +104,28 @@ void reference_approx(double *W, const double *X, const double *Y, double *XW, d
                     const double w0 = (bd / d) * w_old - g / d;
                     const double thr = (-l1) / d;
                     w_new = sign(w0) * get_max(0.0, std::fabs(w0) - thr);
+                }
+                // The newton curvature: twice the current one within reach,
+                // if its step gains more than the quarter bound's.
+                const double bt = -2.0 * a;
+                if (newton && bt > bd && reach[i - 1] > 0) {
+                    const double dt = bt - l2;
+                    double wt = g > l1 ? HUGE_VAL : g < -l1 ? -HUGE_VAL : 0.0;
+                    if (dt != 0) {
+                        const double w0 = (bt / dt) * w_old - g / dt;
+                        wt = sign(w0) * get_max(0.0, std::fabs(w0) - (-l1) / dt);
+                    }
+                    const double lo = w_old - reach[i - 1], hi = w_old + reach[i - 1];
+                    wt = wt < lo ? lo : wt > hi ? hi : wt;
+                    const double dq = w_new - w_old, dn = wt - w_old;
+                    const double gain_q = (g * dq + (bd / 2) * (dq * dq)) -
+                                          l1 * (std::fabs(w_new) - std::fabs(w_old)) -
+                                          (l2 / 2) * (w_new * w_new - w_old * w_old);
+                    const double gain_n = (g * dn + (bt / 2) * (dn * dn)) -
+                                          l1 * (std::fabs(wt) - std::fabs(w_old)) -
+                                          (l2 / 2) * (wt * wt - w_old * w_old);
+                    if (gain_n > gain_q)
+                        w_new = wt;
                 }
 
                 for (std::int32_t k = 1; k <= ns; k++) {

@@ -27,6 +27,8 @@ void raises_midway(int, mxArray *plhs[], int, const mxArray *[])
     mxCalloc(3, 8);
     mxCalloc(5, 4);
     plhs[0] = mxCreateDoubleMatrix(2, 2, mxREAL);
+    const char *names[] = {"f"};
+    mxSetField(mxCreateStructMatrix(1, 1, 1, names), 0, "f", mxCreateDoubleScalar(1));
     mexPrintf("before %d\n", 1);
     mexErrMsgIdAndTxt("test:bad", "bad %s %d.", "value", 7);
     mexPrintf("after\n"); // never reached
@@ -65,6 +67,67 @@ void asks_too_much(int, mxArray *[], int, const mxArray *[])
     mexPrintf("unreachable\n");
 }
 
+// A struct output as a gateway builds one. Replacing a field leaves its
+// old value to the module (here left behind), unless it destroys it first.
+void returns_struct(int, mxArray *plhs[], int, const mxArray *[])
+{
+    const char *names[] = {"sweeps", "diffs", "converged", "method", "inner"};
+    mxArray *s = mxCreateStructMatrix(1, 1, 5, names);
+    mxSetField(s, 0, "sweeps", mxCreateDoubleScalar(1));
+    mxSetField(s, 0, "sweeps", mxCreateDoubleScalar(7));
+    mxSetField(s, 0, "diffs", mxCreateDoubleMatrix(3, 1, mxREAL));
+    mxSetField(s, 0, "converged", mxCreateLogicalScalar(true));
+    mxSetField(s, 0, "method", mxCreateString("cd"));
+    const char *inner_names[] = {"w"};
+    mxArray *inner = mxCreateStructMatrix(2, 1, 1, inner_names);
+    mxSetField(inner, 1, "w", mxCreateDoubleScalar(2));
+    mxSetField(s, 0, "inner", inner);
+    mxDestroyArray(mxGetField(s, 0, "diffs"));
+    mxSetField(s, 0, "diffs", mxCreateDoubleMatrix(2, 1, mxREAL));
+    plhs[0] = s;
+}
+
+void leaves_struct(int, mxArray *plhs[], int, const mxArray *[])
+{
+    const char *names[] = {"a", "b"};
+    mxArray *s = mxCreateStructMatrix(1, 1, 2, names);
+    mxSetField(s, 0, "a", mxCreateDoubleScalar(1));
+    mxSetField(s, 0, "b", mxCreateString("x"));
+    plhs[0] = mxCreateDoubleScalar(0);
+}
+
+// Every way to give an array two owners or change an input, refused; and
+// values set where there is no field, which stay the module's. prhs[0] is a
+// struct with a field "a".
+void misuses_structs(int, mxArray *plhs[], int, const mxArray *prhs[])
+{
+    mxArray *in = const_cast<mxArray *>(prhs[0]);
+    const char *names[] = {"a", "b"}, *inner_names[] = {"x"};
+    mxArray *s = mxCreateStructMatrix(1, 1, 2, names);
+    mxArray *inner = mxCreateStructMatrix(1, 1, 1, inner_names);
+    mxArray *v = mxCreateDoubleScalar(1);
+    mxSetField(s, 0, "a", in);
+    mxSetField(s, 0, "a", mxGetField(in, 0, "a"));
+    mxSetField(in, 0, "a", v);
+    mxDestroyArray(mxGetField(in, 0, "a"));
+    mxSetField(s, 0, "a", v);
+    mxSetField(s, 0, "b", v);
+    mxSetField(s, 0, "b", inner);
+    mxSetField(inner, 0, "x", s);
+    mxSetField(s, 0, "c", mxCreateDoubleScalar(2));
+    mxSetField(s, 1, "b", mxCreateDoubleScalar(3));
+    mxSetField(v, 0, "a", mxCreateDoubleScalar(4));
+    plhs[0] = s;
+    plhs[1] = mxGetField(s, 0, "a"); // taken out of s by the host
+}
+
+const char **bad_names;
+
+void names_badly(int, mxArray *[], int, const mxArray *[])
+{
+    mxCreateStructMatrix(1, 1, 2, bad_names);
+}
+
 void prints(int, mxArray *[], int, const mxArray *[])
 {
     mexPrintf("%s %d %.2f|", "x", -3, 2.5);
@@ -87,7 +150,7 @@ TEST(Call, AnErrorEndsTheCallAndTheHostCleansUp)
     EXPECT_EQ(o.callocs, 2u);
     EXPECT_EQ(o.left_blocks, 2u);
     EXPECT_EQ(o.left_bytes, 3u * 8 + 5u * 4);
-    EXPECT_EQ(o.arrays_created, 1u);
+    EXPECT_EQ(o.arrays_created, 3u);
     EXPECT_EQ(plhs[0], nullptr) << "outputs of a failed call are discarded";
     EXPECT_EQ(standin_live_blocks(), live);
 
@@ -137,6 +200,57 @@ TEST(Call, RunningOutOfMemoryRaisesAnError)
     EXPECT_STREQ(standin_output(), "");
 }
 
+TEST(Call, StructsOwnTheirFieldsAndTheCountsSaySo)
+{
+    mxArray *plhs[2];
+    standin_outcome o = run(returns_struct, 1, plhs);
+    EXPECT_EQ(o.arrays_created, 9u);
+    EXPECT_EQ(o.arrays_left, 1u) << "the replaced value, and nothing in the struct";
+    EXPECT_EQ(o.bad_frees, 0u);
+    mxArray *s = plhs[0];
+    ASSERT_TRUE(s && mxIsStruct(s));
+    ASSERT_EQ(mxGetNumberOfFields(s), 5);
+    const char *order[] = {"sweeps", "diffs", "converged", "method", "inner"};
+    for (int k = 0; k < 5; k++) {
+        EXPECT_STREQ(mxGetFieldNameByNumber(s, k), order[k]);
+        EXPECT_EQ(mxGetFieldByNumber(s, 0, k), mxGetField(s, 0, order[k]));
+    }
+    EXPECT_EQ(mxGetFieldNameByNumber(s, 5), nullptr);
+    EXPECT_EQ(mxGetFieldNameByNumber(s, -1), nullptr);
+    EXPECT_EQ(mxGetField(s, 0, "Sweeps"), nullptr) << "names are case-sensitive";
+    EXPECT_EQ(mxGetField(s, 0, "missing"), nullptr);
+    EXPECT_EQ(mxGetField(s, 1, "sweeps"), nullptr) << "one element only";
+    EXPECT_EQ(*mxGetPr(mxGetField(s, 0, "sweeps")), 7.0);
+    EXPECT_EQ(mxGetM(mxGetField(s, 0, "diffs")), 2u);
+    EXPECT_TRUE(*mxGetLogicals(mxGetField(s, 0, "converged")));
+    const mxArray *inner = mxGetField(s, 0, "inner");
+    EXPECT_EQ(mxGetField(inner, 0, "w"), nullptr) << "never filled";
+    EXPECT_EQ(*mxGetPr(mxGetField(inner, 1, "w")), 2.0);
+    mxDestroyArray(s); // with everything in it (memcheck counts the rest)
+
+    o = run(leaves_struct, 1, plhs);
+    EXPECT_EQ(o.arrays_left, 3u) << "the struct and both its fields";
+    mxDestroyArray(plhs[0]);
+
+    const char *in_names[] = {"a"};
+    mxArray *a_value = mxCreateDoubleScalar(5);
+    mxArray *in = mex_struct(1, in_names, &a_value);
+    const mxArray *prhs[1] = {in};
+    o = run(misuses_structs, 2, plhs, 1, prhs);
+    EXPECT_EQ(o.bad_frees, 6u);
+    EXPECT_EQ(o.arrays_created, 6u);
+    EXPECT_EQ(o.arrays_left, 3u) << "the values set where there was no field";
+    EXPECT_EQ(mxGetField(in, 0, "a"), a_value) << "the input is unchanged";
+    EXPECT_EQ(*mxGetPr(a_value), 5.0);
+    EXPECT_EQ(mxGetField(plhs[0], 0, "a"), nullptr);
+    EXPECT_EQ(*mxGetPr(plhs[1]), 1.0);
+    EXPECT_TRUE(mxIsStruct(mxGetField(plhs[0], 0, "b")));
+    EXPECT_EQ(mxGetField(mxGetField(plhs[0], 0, "b"), 0, "x"), nullptr);
+    mxDestroyArray(plhs[0]);
+    mxDestroyArray(plhs[1]);
+    mxDestroyArray(in);
+}
+
 TEST(Call, PrintedTextAndCommandsAreKeptPerCall)
 {
     mxArray *plhs[1];
@@ -176,14 +290,24 @@ TEST(Arrays, KindsAndClassNames)
     const struct {
         mxClassID cls;
         const char *name;
-    } kinds[] = {{mxDOUBLE_CLASS, "double"}, {mxSINGLE_CLASS, "single"},   {mxINT32_CLASS, "int32"},
-                 {mxUINT8_CLASS, "uint8"},   {mxLOGICAL_CLASS, "logical"}, {mxCHAR_CLASS, "char"},
-                 {mxCELL_CLASS, "cell"}};
+        bool numeric;
+    } kinds[] = {{mxDOUBLE_CLASS, "double", true}, {mxSINGLE_CLASS, "single", true},
+                 {mxINT32_CLASS, "int32", true},   {mxUINT64_CLASS, "uint64", true},
+                 {mxUINT8_CLASS, "uint8", true},   {mxLOGICAL_CLASS, "logical", false},
+                 {mxCHAR_CLASS, "char", false},    {mxCELL_CLASS, "cell", false},
+                 {mxSTRUCT_CLASS, "struct", false}};
     for (const auto &k : kinds) {
         mxArray *a = standin_array(k.cls, mxREAL, 0, 2, d, 1);
         ASSERT_NE(a, nullptr);
         EXPECT_STREQ(mxGetClassName(a), k.name);
         EXPECT_EQ(mxIsDouble(a) != 0, k.cls == mxDOUBLE_CLASS) << k.name;
+        EXPECT_EQ(mxIsNumeric(a) != 0, k.numeric) << k.name;
+        EXPECT_EQ(mxIsLogical(a) != 0, k.cls == mxLOGICAL_CLASS) << k.name;
+        EXPECT_EQ(mxIsChar(a) != 0, k.cls == mxCHAR_CLASS) << k.name;
+        EXPECT_EQ(mxIsStruct(a) != 0, k.cls == mxSTRUCT_CLASS) << k.name;
+        // No fields to find in any of them, a struct made here included.
+        EXPECT_EQ(mxGetNumberOfFields(a), 0) << k.name;
+        EXPECT_EQ(mxGetField(a, 0, "x"), nullptr) << k.name;
         mxDestroyArray(a);
     }
 
@@ -203,6 +327,67 @@ TEST(Arrays, KindsAndClassNames)
     EXPECT_EQ(mxGetPr(m)[2], 3.0) << "column-major: (1,2) follows the first column";
     EXPECT_EQ(mxGetPr(m)[5], 6.0);
     mxDestroyArray(m);
+}
+
+TEST(Arrays, FieldNamesAsMatlabTakesThem)
+{
+    const std::string longest(63, 'n'), too_long(64, 'n');
+    const char *bad[][2] = {{"a", "a"},
+                            {"1a", "b"},
+                            {"a", ""},
+                            {"a b", "c"},
+                            {"a", nullptr},
+                            {"_a", "b"},
+                            {"a", too_long.c_str()}};
+    for (const auto &names : bad) {
+        mxArray *values[2] = {mxCreateDoubleScalar(1), nullptr};
+        EXPECT_EQ(mex_struct(2, names, values), nullptr) << names[0];
+        bad_names = const_cast<const char **>(names);
+        mxArray *plhs[1];
+        const standin_outcome o = run(names_badly, 1, plhs);
+        EXPECT_STREQ(o.id, "standin:badFieldName") << names[0];
+    }
+    const char *good[] = {"a", "long_name_9", longest.c_str()};
+    mxArray *values[3] = {nullptr, mxCreateLogicalScalar(false), mxCreateString("fista")};
+    mxArray *s = mex_struct(3, good, values);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(mxGetField(s, 0, "a"), nullptr);
+    EXPECT_EQ(mxGetField(s, 0, "long_name_9"), values[1]);
+    EXPECT_EQ(mxGetFieldByNumber(s, 0, 2), values[2]);
+    mxDestroyArray(s);
+}
+
+TEST(Arrays, TextAndLogicals)
+{
+    const struct {
+        const char *in;
+        std::size_t units;
+        const char *out;
+    } texts[] = {{"", 0, ""},
+                 {"fista", 5, "fista"},
+                 {"\xc3\xa9\xe2\x82\xac", 2, "\xc3\xa9\xe2\x82\xac"}, // two units
+                 {"\xf0\x9f\x98\x80", 2, "\xf0\x9f\x98\x80"},         // a surrogate pair
+                 {"a\xff\xc3", 3, "a\xef\xbf\xbd\xef\xbf\xbd"}};      // no UTF-8
+    const std::size_t live = standin_live_blocks();
+    for (const auto &t : texts) {
+        mxArray *a = mxCreateString(t.in);
+        EXPECT_TRUE(mxIsChar(a));
+        EXPECT_EQ(mxGetN(a), t.units);
+        EXPECT_EQ(mxGetM(a), t.units ? 1u : 0u);
+        char *back = mxArrayToString(a);
+        EXPECT_STREQ(back, t.out);
+        mxFree(back);
+        mxDestroyArray(a);
+    }
+    EXPECT_EQ(standin_live_blocks(), live) << "the text is scratch memory";
+
+    mxArray *yes = mxCreateLogicalScalar(true), *x = mxCreateDoubleScalar(-0.5);
+    EXPECT_TRUE(mxIsLogical(yes) && mxGetLogicals(yes)[0]);
+    EXPECT_EQ(mxGetLogicals(x), nullptr);
+    EXPECT_EQ(mxArrayToString(x), nullptr);
+    EXPECT_EQ(*mxGetPr(x), -0.5);
+    mxDestroyArray(yes);
+    mxDestroyArray(x);
 }
 
 TEST(Arrays, DimensionsWithoutDataDescribeHugeArrays)

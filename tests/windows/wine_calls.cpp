@@ -12,13 +12,16 @@
 //     seeder:PATH    loads PATH, a module called as NAME(s) to seed rand()
 //     seeded:S:FILE  the seeder called with S instead of srand(SEED), then
 //                    the call in FILE, as call: does
+//     probe:PATH     loads PATH, a module called as [checks, info] =
+//                    NAME(opts) (tests/windows/host_probe.cpp)
 //
 // FILE, written by the test: int32 seed, nlhs, nrhs, then per input int32
 // rows, cols and rows*cols doubles, all little-endian.
 //
 // A block is "case ARG", then "key value" lines, then "end". Text values
 // escape backslash and newline; doubles are printed as their 64-bit
-// patterns in hex, so nothing is lost to formatting.
+// patterns in hex, so nothing is lost to formatting. A struct output is
+// printed as its fields, each NAME:CLASS:MxN, and :TEXT for a char one.
 #include "loader.h"
 
 #include <xmmintrin.h>
@@ -89,6 +92,43 @@ void draws(const char *arg)
     std::printf("\nrand_max %d\nend\n", RAND_MAX);
 }
 
+// What every call prints of its outcome, and its outputs, which it then
+// destroys.
+void print_result(const standin_outcome &o, std::vector<mxArray *> &out)
+{
+    std::printf("failed %d\nid %s\nmessage %s\n", o.failed, escaped(o.id).c_str(),
+                escaped(o.message).c_str());
+    std::printf("out %s\n", escaped(standin_output()).c_str());
+    std::printf("evals %zu\n", standin_eval_count());
+    std::printf("left_blocks %zu\nbad_frees %zu\narrays_left %zu\n", o.left_blocks, o.bad_frees,
+                o.arrays_left);
+    for (std::size_t i = 0; i < out.size(); i++) {
+        if (!out[i])
+            continue;
+        if (mxIsStruct(out[i])) {
+            std::printf("struct %zu", i + 1);
+            for (int k = 0; k < mxGetNumberOfFields(out[i]); k++) {
+                const mxArray *f = mxGetFieldByNumber(out[i], 0, k);
+                std::printf(" %s:%s:%zux%zu", mxGetFieldNameByNumber(out[i], k),
+                            f ? mxGetClassName(f) : "empty", f ? mxGetM(f) : 0, f ? mxGetN(f) : 0);
+                if (char *text = f ? mxArrayToString(f) : nullptr) {
+                    std::printf(":%s", escaped(text).c_str());
+                    mxFree(text);
+                }
+            }
+            std::printf("\n");
+        } else if (mxIsDouble(out[i])) {
+            std::printf("output %zu %zu %zu", i + 1, mxGetM(out[i]), mxGetN(out[i]));
+            const double *p = mxGetPr(out[i]);
+            for (std::size_t k = 0; k < mxGetNumberOfElements(out[i]); k++)
+                std::printf(" %s", hex_bits(p[k]).c_str());
+            std::printf("\n");
+        }
+        mxDestroyArray(out[i]);
+    }
+    std::printf("end\n");
+}
+
 // A call: or seeded: argument; seeded: calls need the seeder loaded.
 void call(const mex_module *m, const char *arg, const mex_module *seeder)
 {
@@ -146,26 +186,34 @@ void call(const mex_module *m, const char *arg, const mex_module *seeder)
     const unsigned cw = x87_control_word();
     const unsigned csr = sse_control();
 
-    std::printf("failed %d\nid %s\nmessage %s\n", o.failed, escaped(o.id).c_str(),
-                escaped(o.message).c_str());
-    std::printf("out %s\n", escaped(standin_output()).c_str());
-    std::printf("evals %zu\n", standin_eval_count());
-    std::printf("left_blocks %zu\nbad_frees %zu\narrays_left %zu\n", o.left_blocks, o.bad_frees,
-                o.arrays_left);
     std::printf("next_draw %d\nx87_cw %04x\nmxcsr %04x\n", next_draw, cw, csr);
-    for (std::size_t i = 0; i < out.size(); i++) {
-        if (!out[i])
-            continue;
-        std::printf("output %zu %zu %zu", i + 1, mxGetM(out[i]), mxGetN(out[i]));
-        const double *p = mxGetPr(out[i]);
-        for (std::size_t k = 0; k < mxGetNumberOfElements(out[i]); k++)
-            std::printf(" %s", hex_bits(p[k]).c_str());
-        std::printf("\n");
-        mxDestroyArray(out[i]);
-    }
-    std::printf("end\n");
+    print_result(o, out);
     for (mxArray *a : in)
         mxDestroyArray(a);
+}
+
+// A probe: argument: the options struct built here, the struct returned
+// read back and destroyed here, across the DLLs.
+void probe(const char *arg)
+{
+    std::printf("case %s\n", arg);
+    char err[512];
+    mex_module *p = mex_open(arg + 6, err, sizeof err);
+    if (!p) {
+        std::printf("error %s\nend\n", escaped(err).c_str());
+        return;
+    }
+    const double penalty[2] = {0.5, 0.25};
+    const char *names[] = {"penalty", "display", "method"};
+    mxArray *values[] = {mex_matrix(2, 1, penalty), mxCreateLogicalScalar(true),
+                         mxCreateString("fista")};
+    const mxArray *opts = mex_struct(3, names, values);
+    std::vector<mxArray *> out(2);
+    standin_outcome o;
+    mex_call(p, 2, out.data(), 1, &opts, &o);
+    print_result(o, out);
+    mxDestroyArray(const_cast<mxArray *>(opts));
+    mex_close(p);
 }
 
 } // namespace
@@ -189,6 +237,8 @@ int main(int argc, char **argv)
         } else if (std::strncmp(argv[i], "call:", 5) == 0 ||
                    std::strncmp(argv[i], "seeded:", 7) == 0) {
             call(m, argv[i], seeder);
+        } else if (std::strncmp(argv[i], "probe:", 6) == 0) {
+            probe(argv[i]);
         } else if (std::strncmp(argv[i], "seeder:", 7) == 0) {
             mex_close(seeder);
             seeder = mex_open(argv[i] + 7, err, sizeof err);

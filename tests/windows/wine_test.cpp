@@ -129,6 +129,7 @@ struct outcome {
     bool seed_failed = false; // the seeding module's call, before a seeded call
     std::string seed_message;
     std::vector<matrix> outputs;
+    std::string structs; // struct outputs as wine_calls prints them
 };
 
 matrix scalar(double v)
@@ -328,6 +329,8 @@ void parse(const std::string &text, wine_results &w)
             name = val;
             if (name.rfind("call:", 0) == 0 || name.rfind("seeded:", 0) == 0)
                 name = fs::path(name.substr(name.find_last_of('\\') + 1)).stem().string();
+            else if (name.rfind("probe:", 0) == 0)
+                name = "probe";
             o = outcome{};
         } else if (key == "values") {
             for (int x; v >> x;)
@@ -367,6 +370,8 @@ void parse(const std::string &text, wine_results &w)
             for (std::string h; v >> h;)
                 m.v.push_back(from_bits(h));
             o.outputs.push_back(m);
+        } else if (key == "struct") {
+            o.structs += val + "\n";
         } else if (key == "error") {
             w.error += name + ": " + val + "\n";
         } else if (key == "end" && name.rfind("draws:", 0) != 0 &&
@@ -407,6 +412,7 @@ wine_results run_wine()
         args += " " + quoted("seeded:" + std::to_string(fit_seed) + ":" + windows_path(file));
     }
 #endif
+    args += " " + quoted("probe:" + windows_path(DOVEX_PROBE_MODULE_WINDOWS));
 
     const std::string run = "bash " + quoted(WINE_RUN) + " " WINE_ARCH " " + quoted(WINE_CALLS) +
                             " " + args + " >" + quoted((dir / "out.txt").string()) + " 2>" +
@@ -569,6 +575,24 @@ TEST(WineCalls, FormattedInputErrorsReadAsOnLinux)
     EXPECT_EQ(o->out, lin.out);
     EXPECT_TRUE(o->outputs.empty());
     EXPECT_EQ(o->left_blocks, 0u);
+}
+
+// The host's struct, logical and char functions, called by a module through
+// libmx.dll's import library: host_probe reads an options struct built by
+// wine_calls and returns a struct of arrays it made, which wine_calls reads
+// back and destroys.
+TEST(WineCalls, StructsLogicalsAndTextCrossTheDlls)
+{
+    const outcome *o = on_windows("probe");
+    ASSERT_NE(o, nullptr);
+    EXPECT_FALSE(o->failed) << o->message;
+    ASSERT_EQ(o->outputs.size(), 1u);
+    EXPECT_EQ(o->outputs[0].v, std::vector<double>(6, 1.0)) << "a 0 is a reading gone wrong";
+    EXPECT_EQ(o->structs, "2 sweeps:double:1x1 diffs:double:3x1 converged:logical:1x1 "
+                          "method:char:1x5:fista\n");
+    EXPECT_EQ(o->arrays_left, 0u) << "the returned struct holds every array made";
+    EXPECT_EQ(o->left_blocks, 0u);
+    EXPECT_EQ(o->bad_frees, 0u);
 }
 
 TEST(WineFit, FirstSweepMatchesTheLinuxBuild)
