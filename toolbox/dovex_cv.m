@@ -29,6 +29,12 @@
 %     'Seed'          default 0; see below
 %     'Parallel'      as for dovex_path
 %     'Workers'       as for dovex_path
+%     'WarmStart'     true (default): each fold's fits, one job, run from the
+%                     largest lambda1 down, each from the one before, and
+%                     so does a path of all samples (one more job), whose
+%                     fit at the chosen penalty is the refit; false: every
+%                     fit, the refit too, from the null model, a job of its
+%                     own
 %     'Display'       'off' (default) or 'final': one line per fit
 %     'Folds'         the number of folds, 2 or more; default 5
 %     'Select'        the penalty of the refit: 'min' (default), the lowest
@@ -39,7 +45,7 @@
 %   Octave's, which are left alone), and the fits: each fold's fit k, and
 %   the refit at penalty k, run after dovex_seed(Seed + k - 1). The results
 %   are therefore the same bits serial or parallel, in any session; the
-%   refit is dovex_path's fit k on all samples.
+%   refit is dovex_path's fit k on all samples (with the same WarmStart).
 %
 %   cv is a struct; for n penalties and F folds:
 %     lambda1, lambda2         1-by-n, the grid
@@ -112,22 +118,18 @@ if any(counts < 2)
 end
 fold = stratified_folds(y, nfolds, opts.Seed);
 
-% One job per fold and penalty; the slowest (smallest penalties) first.
+% The folds' fits, and with warm starts the whole data's path, whose fit at
+% the chosen penalty is the refit.
 n = numel(lambda1);
-[~, order] = sort(lambda1);
-jobs = cell(nfolds, n);
-for f = 1:nfolds
-    for k = 1:n
-        i = order(k);
-        jobs{f, k} = struct('fname', 'dovex_cv', 'rows', find(fold ~= f), 'nc', nc, ...
-            'opts', opts, 'lambda1', lambda1(i), 'lambda2', lambda2(i), ...
-            'seeds', opts.Seed + i - 1, 'warm', false);
-    end
+rows = arrayfun(@(f) find(fold ~= f), 1:nfolds, 'UniformOutput', false);
+if opts.WarmStart
+    rows{end+1} = ':';
 end
-fit = @(job) dovex_job(X, y, job);
-[results, engine, workers] = run_jobs('dovex_cv', fit, jobs, opts.Parallel, opts.Workers);
-models = cell(nfolds, n);
-models(:, order) = reshape([results{:}], nfolds, n);
+models = path_jobs('dovex_cv', X, y, nc, rows, opts, lambda1, lambda2, opts.Seed + (0:n-1));
+[engine, workers] = deal(models.engine, models.workers);
+models = models.fits;
+whole = models(nfolds+1:end, :);
+models = models(1:nfolds, :);
 
 % The held-out loss weighs each sample as the fit does.
 [loss, accuracy, nnzs, fit_seconds, sweeps] = deal(zeros(nfolds, n));
@@ -179,9 +181,13 @@ if strcmp(opts.Select, 'min')
 else
     k = index_1se;
 end
-model = fit_path('dovex_cv', d, lambda1(k), lambda2(k), opts.Seed + k - 1, opts, false, ...
-                 false, '');
-model = model{1};
+if opts.WarmStart
+    model = whole{k};
+else
+    model = fit_path('dovex_cv', d, lambda1(k), lambda2(k), opts.Seed + k - 1, opts, false, ...
+                     false, '');
+    model = model{1};
+end
 if ~isempty(model.failure)
     error('dovex_cv:diverged', 'the refit at lambda1 %.4g failed: %s.', lambda1(k), ...
           model.failure);
@@ -291,7 +297,8 @@ end
 %! assert (! isequal (other.fold, cv.fold));
 
 %!test  # each fold's score is that of a fit of the other folds, from its seed
-%! cv = dovex_cv (X, label, "Lambda1", [20 2 0.5], "Folds", 3, "Seed", 4, "Parallel", false);
+%! cv = dovex_cv (X, label, "Lambda1", [20 2 0.5], "Folds", 3, "Seed", 4, "Parallel", false, ...
+%!                "WarmStart", false);
 %! for f = 1:3
 %!   train = cv.fold != f;
 %!   m = dovex_train (X(train,:), label(train), "Lambda1", 2, "Lambda2", 0.2, "Seed", 5, "Display", "off");
@@ -318,6 +325,10 @@ end
 %! grid = [40 10 3 1 0.3];
 %! for select = {"min", "1se"}
 %!   cv = dovex_cv (X, label, "Lambda1", grid, "Select", select{1}, "Folds", 3, "Parallel", false);
+%!   cold = dovex_cv (X, label, "Lambda1", grid, "Select", select{1}, "Folds", 3, "Parallel", false, ...
+%!                    "WarmStart", false);
+%!   assert (bits_of (cold.model.W), bits_of (dovex_path (X, label, "Lambda1", grid, ...
+%!           "Parallel", false, "WarmStart", false).W(:,:,selected_index (select{1}, cold))));
 %!   assert (cv.loss_mean(cv.index_min), min (cv.loss_mean));
 %!   assert (cv.lambda1_min, grid(cv.index_min));
 %!   within = cv.loss_mean <= cv.loss_mean(cv.index_min) + cv.loss_se(cv.index_min);
@@ -361,7 +372,8 @@ end
 
 %!test  # weights: the held-out loss is weighted as the fit is; dovex_predict takes cv
 %! w = 1 + mod ((1:150)', 4);
-%! cv = dovex_cv (X, label, "Lambda1", [5 0.5], "Weights", w, "Folds", 3, "Parallel", false);
+%! cv = dovex_cv (X, label, "Lambda1", [5 0.5], "Weights", w, "Folds", 3, "Parallel", false, ...
+%!                "WarmStart", false);
 %! f = 2;
 %! train = cv.fold != f;
 %! m = dovex_train (X(train,:), label(train), "Weights", w(train), "Lambda1", 0.5, ...

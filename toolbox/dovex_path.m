@@ -2,10 +2,11 @@
 %   path = DOVEX_PATH(X, labels) fits dovex_train's model for 20 values of
 %   lambda1, from lambda1_max (where every feature's weight is zero) down to
 %   lambda1_max/1000, evenly spaced in log. path = DOVEX_PATH(X, labels,
-%   Name, Value, ...) sets options. Each fit k starts from the null model
-%   and runs after dovex_seed(Seed + k - 1), so its bits depend only on its
-%   inputs and its own seed: the same in any order, in any session, serial
-%   or parallel. Predict with the k-th penalty's weights by
+%   Name, Value, ...) sets options. The fits run from the largest lambda1
+%   down, each starting from the fit before it (the first from the null
+%   model), and fit k runs after dovex_seed(Seed + k - 1), so the bits
+%   depend only on the inputs and the seeds: the same in any session,
+%   serial or parallel. Predict with the k-th penalty's weights by
 %   dovex_predict(path, Xnew, k).
 %
 %   X (full or sparse) and labels are those of dovex_train, and so is what
@@ -38,6 +39,10 @@
 %                     true: that engine or an error; false: one fit after
 %                     the other in this session
 %     'Workers'       the number of worker processes; default one per core
+%     'WarmStart'     true (default): the fits run from the largest lambda1
+%                     down, each starting from the one before (one job, so
+%                     one worker); false: each fit from the null model, a
+%                     job of its own, its bits those of dovex_train's fit
 %     'Display'       'off' (default) or 'final': one line per fit, in the
 %                     order of the grid, once the fits are done
 %
@@ -87,19 +92,9 @@ nc = max(y);
 
 n = numel(lambda1);
 seeds = opts.Seed + (0:n-1);
-% The slowest fits, at the smallest penalties, go first so that the
-% workers finish together.
-[~, order] = sort(lambda1);
-jobs = cell(1, n);
-for k = 1:n
-    i = order(k);
-    jobs{k} = struct('fname', 'dovex_path', 'rows', ':', 'nc', nc, 'opts', opts, ...
-        'lambda1', lambda1(i), 'lambda2', lambda2(i), 'seeds', seeds(i), 'warm', false);
-end
-fit = @(job) dovex_job(X, y, job);
-[results, engine, workers] = run_jobs('dovex_path', fit, jobs, opts.Parallel, opts.Workers);
-models = cell(1, n);
-models(order) = [results{:}];
+models = path_jobs('dovex_path', X, y, nc, {':'}, opts, lambda1, lambda2, seeds);
+[engine, workers] = deal(models.engine, models.workers);
+models = models.fits;
 
 path = struct('lambda1', lambda1, 'lambda2', lambda2, ...
     'W', zeros(size(d.X, 2), nc, n), 'nnz', zeros(1, n), 'sweeps', zeros(1, n), ...
@@ -140,8 +135,8 @@ end
 %! X = [mod(t * 7, 11) / 11, mod(t * 5, 13) / 13, floor((t - 1) / 30) + mod(t, 3) / 4];
 %! label = floor ((t - 1) / 30);
 
-%!test  # each fit is dovex_train's from its own seed; the default grid
-%! p = dovex_path (X, label, "Seed", 10, "MaxSweeps", 200, "Parallel", false);
+%!test  # without warm starts each fit is dovex_train's from its own seed; the default grid
+%! p = dovex_path (X, label, "Seed", 10, "MaxSweeps", 200, "Parallel", false, "WarmStart", false);
 %! assert (numel (p.lambda1), 20);
 %! assert (p.lambda1(1), p.lambda1_max);
 %! assert (p.lambda1(end), p.lambda1_max / 1000, 1e-12 * p.lambda1_max);
@@ -180,8 +175,18 @@ end
 %! assert (p.lambda1, [0.5 4 1]);
 %! assert (p.lambda2, [0.2 0.2 0.2]);
 %! assert (p.nnz(2) <= p.nnz(3) && p.nnz(3) <= p.nnz(1));
+%! ## the largest penalty is fitted first, from the null model
 %! m = dovex_train (X, label, "Lambda1", 4, "Lambda2", 0.2, "Seed", 1, "Display", "off");
 %! assert (bits_of (p.W(:,:,2)), bits_of (m.W));
+
+%!test  # warm starts: each fit from the one before reaches the cold fit's optimum, in fewer sweeps
+%! args = {X, label, "Lambda1", [4 2 1 0.5 0.25], "Tol", 1e-8, "MaxSweeps", 50000, "Parallel", false};
+%! warm = dovex_path (args{:});
+%! cold = dovex_path (args{:}, "WarmStart", false);
+%! assert (bits_of (warm.W(:,:,1)), bits_of (cold.W(:,:,1)));
+%! assert (warm.converged & cold.converged);
+%! assert (warm.objective, cold.objective, 1e-6 * abs (cold.objective));
+%! assert (sum (warm.sweeps) < sum (cold.sweeps));
 
 %!test  # a sparse X: the bits of the full path; standardised, scaled only
 %! S = sparse (X .* (X > 0.4));
@@ -201,8 +206,9 @@ end
 %! if (! have_parallel ())
 %!   return;
 %! endif
-%! serial = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", false);
-%! parallel = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", true, "Workers", 2);
+%! serial = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", false, "WarmStart", false);
+%! parallel = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", true, "Workers", 2, ...
+%!                        "WarmStart", false);
 %! assert (parallel.engine, "parcellfun");
 %! assert (parallel.workers, min (2, nproc ()));
 %! assert (bits_of (parallel.W), bits_of (serial.W));
