@@ -34,7 +34,8 @@ for k = 1:2:numel(args)
     if isfield(given, name)
         error(id, 'option ''%s'' is given twice.', name);
     end
-    [ok, value] = T(hit).check(args{k + 1});
+    check = T(hit).check;
+    [ok, value] = check(args{k + 1});
     if ~ok
         error(id, 'option ''%s'' must be %s.', name, T(hit).what);
     end
