@@ -97,23 +97,29 @@ bool check_flag(const mxArray *v, const char *name, bool *flag)
     return false;
 }
 
-// opts.method: 'bound' (dovex_fit's curvature bound) or 'quarter'.
+// opts.method: 'bound' (dovex_fit's curvature bound), 'quarter' or
+// 'newton'. mxArrayToString reads a char array alike in every host.
 bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
 {
-    char text[16] = "";
-    const bool row = mxIsChar(v) && mxGetM(v) == 1 && mxGetN(v) < sizeof text;
-    if (row && mxGetString(v, text, sizeof text) == 0) {
-        if (same_text(text, "bound")) {
-            *kind = solve_options::classes;
-            return true;
+    const struct {
+        const char *name;
+        solve_options::curvature_kind kind;
+    } methods[] = {{"bound", solve_options::classes},
+                   {"quarter", solve_options::quarter},
+                   {"newton", solve_options::newton}};
+    char *text = mxIsChar(v) && mxGetM(v) == 1 ? mxArrayToString(v) : nullptr;
+    bool found = false;
+    for (const auto &m : methods)
+        if (text && !found && same_text(text, m.name)) {
+            *kind = m.kind;
+            found = true;
         }
-        if (same_text(text, "quarter")) {
-            *kind = solve_options::quarter;
-            return true;
-        }
-    }
-    mexErrMsgIdAndTxt("dovex_solve:badOption", "opts.method must be 'bound' or 'quarter'.");
-    return false;
+    if (text)
+        mxFree(text);
+    if (!found)
+        mexErrMsgIdAndTxt("dovex_solve:badOption",
+                          "opts.method must be 'bound', 'quarter' or 'newton'.");
+    return found;
 }
 
 // opts: absent or [], or a scalar struct whose fields are all known and valid.

@@ -7,11 +7,12 @@
 set(DOVEX_INSTALL_DIR "dovex" CACHE STRING
   "Folder, under the install prefix, for the modules, the toolbox functions and make.m")
 
-foreach(_module IN ITEMS dovex_fit_octave dovex_fit_mexa64 dovex_seed_octave dovex_seed_mexa64
-    dovex_solve_octave dovex_solve_mexa64)
-  if(TARGET ${_module})
-    install(TARGETS ${_module} LIBRARY DESTINATION ${DOVEX_INSTALL_DIR})
-  endif()
+foreach(_gateway IN LISTS DOVEX_GATEWAYS)
+  foreach(_module IN ITEMS ${_gateway}_octave ${_gateway}_mexa64)
+    if(TARGET ${_module})
+      install(TARGETS ${_module} LIBRARY DESTINATION ${DOVEX_INSTALL_DIR})
+    endif()
+  endforeach()
 endforeach()
 install(FILES ${DOVEX_HELP_FILES} ${CMAKE_CURRENT_LIST_DIR}/make.m
   DESTINATION ${DOVEX_INSTALL_DIR})

@@ -1,12 +1,12 @@
-%MAKE  Build the dovex_fit and dovex_seed modules from their C++ sources.
-%   MAKE compiles the gateway dovex_fit.cpp and the fitting core, and the
-%   gateway dovex_seed.cpp, into the folder that holds this file, beside
-%   dovex_fit.m and dovex_seed.m, so that adding that folder to the path
-%   (addpath) makes them callable, in MATLAB or Octave:
+%MAKE  Build the dovex modules from their C++ sources.
+%   MAKE compiles every gateway NAME.cpp of the sources' mex folder, each
+%   with the fitting core, into the module NAME in the folder that holds
+%   this file, beside its help file NAME.m, so that adding that folder to
+%   the path (addpath) makes the functions callable, in MATLAB or Octave:
 %     Octave             dovex_fit.mex     (mkoctfile --mex)
 %     MATLAB on Linux    dovex_fit.mexa64  (mex)
 %     MATLAB on Windows  dovex_fit.mexw64 or .mexw32, as MATLAB names it
-%   and dovex_seed likewise.
+%   and dovex_seed and the others likewise.
 %   It needs a C++17 compiler that the host knows (in MATLAB: mex -setup C++).
 %
 %   The sources are looked up in the project's layout (this file in mex/,
@@ -17,17 +17,26 @@
 %   so that a given build gives the same bits for the same inputs and the
 %   same state of the C runtime's rand().
 %
-%   See also DOVEX_FIT.
+%   Example:
+%       cd mex
+%       make
+%       addpath(pwd)
+%
+%   See also DOVEX_FIT, DOVEX_SEED.
 
 function make()
 here = fileparts(mfilename('fullpath'));
-[gateway, coredir] = find_sources(here);
+[mexdir, coredir] = find_sources(here);
 core = dir(fullfile(coredir, '*.cpp'));
 core = cellfun(@(f) fullfile(coredir, f), {core.name}, 'UniformOutput', false);
-% dovex_seed is a module of its own (it must share the host's C runtime
-% with dovex_fit) and needs no core.
-build_module(here, 'dovex_fit', gateway, coredir, core);
-build_module(here, 'dovex_seed', fullfile(fileparts(gateway), 'dovex_seed.cpp'), coredir, {});
+% Every gateway is a module of its own, all with the core, as in the CMake
+% build: the modules must share the host's C runtime (dovex_seed seeds the
+% rand() that dovex_fit draws from), so none is linked into another.
+gateways = dir(fullfile(mexdir, '*.cpp'));
+for k = 1:numel(gateways)
+    [~, name] = fileparts(gateways(k).name);
+    build_module(here, name, fullfile(mexdir, gateways(k).name), coredir, core);
+end
 end
 
 function build_module(here, name, gateway, coredir, core)
@@ -70,18 +79,17 @@ end
 fprintf('%s', out);
 end
 
-function [gateway, coredir] = find_sources(here)
+function [mexdir, coredir] = find_sources(here)
 roots = {fullfile(here, '..'), fullfile(here, 'src')};
 for k = 1:numel(roots)
-    gateway = fullfile(roots{k}, 'mex', 'dovex_fit.cpp');
+    mexdir = fullfile(roots{k}, 'mex');
     coredir = fullfile(roots{k}, 'core');
-    if exist(gateway, 'file') && exist(fullfile(roots{k}, 'mex', 'dovex_seed.cpp'), 'file') && ...
-            exist(fullfile(coredir, 'exact_fp.flags'), 'file')
+    if ~isempty(dir(fullfile(mexdir, '*.cpp'))) && exist(fullfile(coredir, 'exact_fp.flags'), 'file')
         return
     end
 end
 error('dovex_fit:make:noSources', ...
-      'cannot find mex/dovex_fit.cpp, mex/dovex_seed.cpp and core/ in %s or %s.', roots{:});
+      'cannot find the gateways mex/*.cpp and core/ in %s or %s.', roots{:});
 end
 
 % The core's floating-point flags, one a line in core/exact_fp.flags, which

@@ -1,5 +1,5 @@
-# The GNU Octave module dovex_fit.mex, from the same gateway and core as the
-# MATLAB module, whenever Octave's mkoctfile is found. Octave supplies the
+# The GNU Octave modules NAME.mex, one per gateway as for MATLAB, from the
+# same sources and core, whenever Octave's mkoctfile is found. Octave supplies the
 # mx*/mex* functions when it loads the module, so nothing is linked for them.
 option(DOVEX_OCTAVE "Build the GNU Octave module when Octave is installed" ON)
 
@@ -22,7 +22,8 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
       list(APPEND DOVEX_OCTAVE_INCLUDE_DIRS "${CMAKE_MATCH_1}")
     endif()
   endforeach()
-  message(STATUS "Octave modules: building dovex_fit.mex and dovex_seed.mex with ${DOVEX_MKOCTFILE}")
+  list(JOIN DOVEX_GATEWAYS ", " _names)
+  message(STATUS "Octave modules: building ${_names} (.mex) with ${DOVEX_MKOCTFILE}")
 
   # Octave's MEX headers, for every module built for Octave here. They come
   # first so that mex.h is Octave's own.
@@ -43,9 +44,12 @@ if(DOVEX_OCTAVE AND DOVEX_MKOCTFILE)
       CXX_VISIBILITY_PRESET hidden
       VISIBILITY_INLINES_HIDDEN ON)
   endfunction()
-  dovex_add_octave_mex(dovex_fit dovex_core)
-  dovex_add_octave_mex(dovex_seed)
-  dovex_add_octave_mex(dovex_solve dovex_core)
+  # dovex_octave builds them all (tools/demo.sh asks for it).
+  add_custom_target(dovex_octave)
+  foreach(_gateway IN LISTS DOVEX_GATEWAYS)
+    dovex_add_octave_mex(${_gateway} dovex_core)
+    add_dependencies(dovex_octave ${_gateway}_octave)
+  endforeach()
 elseif(DOVEX_OCTAVE)
-  message(STATUS "Octave module: mkoctfile not found, dovex_fit.mex is not built")
+  message(STATUS "Octave modules: mkoctfile not found, no .mex is built")
 endif()

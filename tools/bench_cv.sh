@@ -11,7 +11,7 @@ cd "$here"
 need_packages cmake g++ make octave liboctave-dev octave-parallel
 build=${DOVEX_BUILD_DIR:-$here/build}
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j 2 --target dovex_fit_octave dovex_seed_octave >/dev/null
+cmake --build "$build" -j 2 --target dovex_octave >/dev/null
 lscpu | sed -n 's/^Model name: *//p' | head -1 | sed 's/^/Machine: /'
 echo "Cores: $(nproc)"
 

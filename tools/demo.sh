@@ -13,7 +13,7 @@ need_packages cmake g++ make octave liboctave-dev octave-parallel gnuplot-nox fo
 # libraries and leaves the test command's configuration alone.
 build=${DOVEX_DEMO_BUILD_DIR:-$here/build-demo}
 cmake -S . -B "$build" -DDOVEX_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target dovex_fit_octave dovex_seed_octave >/dev/null
+cmake --build "$build" -j "$(nproc)" --target dovex_octave >/dev/null
 # Called by name rather than through run(), which would change into demo/.
 octave-cli --no-gui --norc --no-history \
     --eval "addpath('$build/mex', '$here/toolbox', '$here/demo'); demo_digits"

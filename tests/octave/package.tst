@@ -24,6 +24,13 @@
 %!  rehash ();
 %!endfunction
 
+## The names of the gateways, mex/NAME.cpp, of the project.
+%!function names = gateway_names ()
+%!  d = dir (fullfile (getenv ("DOVEX_SOURCE_DIR"), "mex", "*.cpp"));
+%!  [~, names] = cellfun (@fileparts, {d.name}, "UniformOutput", false);
+%!  assert (numel (names) >= 2);
+%!endfunction
+
 %!function copy_into (src, dst)
 %!  [ok, msg] = copyfile (src, dst);
 %!  assert (ok, msg);
@@ -97,13 +104,16 @@
 %!   folder = fullfile (root, "mex");
 %!   use_folder (folder);
 %!   evalc ("make");
-%!   assert (which ("dovex_fit"), fullfile (folder, "dovex_fit.mex"));
-%!   assert (which ("dovex_seed"), fullfile (folder, "dovex_seed.mex"));
+%!   ## a module for every gateway, each found before the build's own
+%!   for g = gateway_names ()
+%!     assert (which (g{1}), fullfile (folder, [g{1} ".mex"]));
+%!   endfor
 %!   W_make = iris_fit (8);
 %!   assert (typecast (W_make(:), "uint64"), typecast (W_cmake(:), "uint64"));
 %! unwind_protect_cleanup
 %!   leave_folder (fullfile (root, "mex"));
-%!   clear ("dovex_seed");
+%!   names = gateway_names ();
+%!   clear (names{:});
 %!   confirm_recursive_rmdir (false, "local");
 %!   rmdir (root, "s");
 %! end_unwind_protect
@@ -111,9 +121,12 @@
 %!test  # the installed folder works on the path and rebuilds itself with make
 %! W_cmake = iris_fit (8);
 %! folder = getenv ("DOVEX_INSTALLED");
-%! for f = {"dovex_fit.mex", "dovex_fit.m", "make.m", "src/mex/dovex_fit.cpp", "src/core/dovex.h", ...
-%!          "dovex_seed.mex", "dovex_seed.m", "src/mex/dovex_seed.cpp", "dovex_train.m", ...
-%!          "dovex_predict.m", "private/check_data.m", "demo_digits.m", "data/digits.csv"}
+%! files = {"make.m", "src/core/dovex.h", "dovex_train.m", "dovex_predict.m", ...
+%!          "private/check_data.m", "demo_digits.m", "data/digits.csv"};
+%! for g = gateway_names ()
+%!   files(end+1:end+3) = {[g{1} ".mex"], [g{1} ".m"], ["src/mex/" g{1} ".cpp"]};
+%! endfor
+%! for f = files
 %!   assert (isfile (fullfile (folder, f{1})), "%s not installed", f{1});
 %! endfor
 %! use_folder (folder);
@@ -173,7 +186,7 @@
 %!   rmdir (root, "s");
 %! end_unwind_protect
 
-%!error <cannot find mex/dovex_fit.cpp, mex/dovex_seed.cpp and core/>
+%!error <cannot find the gateways mex/\*\.cpp and core/>
 %! folder = tempname ();
 %! mkdir (folder);
 %! unwind_protect

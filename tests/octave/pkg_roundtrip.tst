@@ -78,6 +78,12 @@
 %! module = which ("dovex_fit");
 %! assert (strncmp (module, prefix, numel (prefix)), module);
 %! assert (regexp (module, '\.mex$'));
+%! ## every gateway's module, built by the package's Makefile
+%! d = dir (fullfile (getenv ("DOVEX_SOURCE_DIR"), "mex", "*.cpp"));
+%! for g = strrep ({d.name}, ".cpp", "")
+%!   found = which (g{1});
+%!   assert (strncmp (found, prefix, numel (prefix)) && ! isempty (regexp (found, '\.mex$')), found);
+%! endfor
 %! text = evalc ("help dovex_fit");
 %! assert (! isempty (strfind (text, "DOVEX_FIT  Sparse multinomial logistic regression")));
 %! assert (! isempty (strfind (text, ["dovex version: " version "\n"])));

@@ -4,15 +4,19 @@
 # NAME.mexw64, PE32 x86 for NAME.mexw32) whose export directory is named
 # after the file and holds mexFunction alone, under its plain name; which
 # imports the host's functions by name from libmx.dll and libmex.dll and
-# the C runtime's from msvcrt.dll; and which needs no DLL but those and
-# KERNEL32.dll (no MinGW runtime DLL), none of them delay-loaded.
+# the C runtime's from msvcrt.dll, as mex/imports.txt gives them for its
+# gateway; and which needs no DLL but those and KERNEL32.dll (no MinGW
+# runtime DLL), none of them delay-loaded.
 #
-#   binding_test.sh OBJDUMP MODULE...   each PATH/NAME.mexw64 or .mexw32
+#   binding_test.sh OBJDUMP IMPORTS MODULE...   IMPORTS is mex/imports.txt,
+#                                               each MODULE PATH/NAME.mexw64 or .mexw32
 set -uo pipefail
 export LC_ALL=C
-objdump=${1:?usage: binding_test.sh OBJDUMP MODULE...}
-shift
-[ $# -gt 0 ] || { echo "usage: binding_test.sh OBJDUMP MODULE..."; exit 2; }
+. "$(dirname "${BASH_SOURCE[0]}")/../mex/imports.sh"
+objdump=${1:?usage: binding_test.sh OBJDUMP IMPORTS MODULE...}
+imports_file=${2:?usage: binding_test.sh OBJDUMP IMPORTS MODULE...}
+shift 2
+[ $# -gt 0 ] || { echo "usage: binding_test.sh OBJDUMP IMPORTS MODULE..."; exit 2; }
 
 passed=0
 failed=0
@@ -25,33 +29,23 @@ check() { # check NAME EXPECTED ACTUAL, NAME prefixed with the module's file
     fi
 }
 join() { paste -sd' ' -; }
-
-# What each module imports from the host and needs from msvcrt.dll.
-expected_imports() {
-    case $1 in
-    dovex_fit)
-        from_mx="mxCalloc mxCreateDoubleMatrix_700 mxFree mxGetClassName mxGetData mxGetIr mxGetJc mxGetM mxGetN mxGetNumberOfDimensions_700 mxGetNumberOfElements mxGetPr mxIsComplex mxIsDouble mxIsSparse"
-        from_mex="mexErrMsgIdAndTxt mexErrMsgTxt mexEvalString mexPrintf"
-        from_msvcrt="memcpy rand exp sqrt"
-        ;;
-    dovex_seed)
-        from_mx="mxGetClassID mxGetClassName mxGetData mxGetNumberOfElements mxIsComplex mxIsSparse"
-        from_mex="mexErrMsgIdAndTxt"
-        from_msvcrt="srand"
-        ;;
-    *) return 1 ;;
-    esac
-}
+sorted() { tr ' ' '\n' <<<"$1" | sed '/^$/d' | sort | join; }
+lower_sorted() { sorted "$(tr '[:upper:]' '[:lower:]' <<<"$1")"; }
 
 check_module() {
-    local module=$1 format magic
+    local module=$1 format magic kind needed from_mx from_mex from_msvcrt
     file=$(basename "$module")
-    expected_imports "${file%.*}" || { check "expected binding known" "yes" "no"; return; }
-    case $file in
-    *.mexw64) format=pei-x86-64 magic="020b (PE32+)" ;;
-    *.mexw32) format=pei-i386 magic="010b (PE32)" ;;
-    *) check "extension" ".mexw64 or .mexw32" "${file##*.}"; return ;;
+    kind=${file##*.}
+    case $kind in
+    mexw64) format=pei-x86-64 magic="020b (PE32+)" ;;
+    mexw32) format=pei-i386 magic="010b (PE32)" ;;
+    *) check "extension" ".mexw64 or .mexw32" "$kind"; return ;;
     esac
+    needed=$(imports_of "$imports_file" "${file%.*}" "$kind" needed) &&
+        from_mx=$(imports_of "$imports_file" "${file%.*}" "$kind" libmx) &&
+        from_mex=$(imports_of "$imports_file" "${file%.*}" "$kind" libmex) ||
+        { check "its needed, libmx and libmex lines in $imports_file" "yes" "no"; return; }
+    from_msvcrt=$(imports_of "$imports_file" "${file%.*}" "$kind" crt)
 
     [ -f "$module" ] || { check "exists" "yes" "no"; return; }
 
@@ -80,15 +74,15 @@ check_module() {
         dll != "" && NF == 2 { print dll, "#" $2 }' <<<"$dump")
     from() { awk -v d="$1" 'tolower($1) == tolower(d) { print $2 }' <<<"$imports" | sort -u | join; }
 
-    check "DLLs needed" "kernel32.dll libmex.dll libmx.dll msvcrt.dll" \
+    check "DLLs needed" "$(lower_sorted "$needed")" \
         "$(awk '{ print tolower($1) }' <<<"$imports" | sort -u | join)"
     check "imports by ordinal" "" "$(awk '$2 ~ /^#/' <<<"$imports")"
     # The data directory's delay-import entry: no address, no size.
     check "delay-loaded imports" "0 0" \
         "$(awk '/Delay Import Directory/ { for (i = 3; i <= 4; i++) { sub(/^0+/, "", $i); if ($i == "") $i = 0 }
                                            print $3, $4 }' <<<"$dump")"
-    check "imports from libmx.dll" "$from_mx" "$(from libmx.dll)"
-    check "imports from libmex.dll" "$from_mex" "$(from libmex.dll)"
+    check "imports from libmx.dll" "$(sorted "$from_mx")" "$(from libmx.dll)"
+    check "imports from libmex.dll" "$(sorted "$from_mex")" "$(from libmex.dll)"
     msvcrt=" $(from msvcrt.dll) "
     for f in $from_msvcrt; do
         check "$f from msvcrt.dll" "yes" "$([[ $msvcrt == *" $f "* ]] && echo yes || echo no)"
