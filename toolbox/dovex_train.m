@@ -47,7 +47,8 @@
 %                    each column divided by its standard deviation (its
 %                    plain, unweighted mean and deviation, normalised by
 %                    ns - 1); a sparse X is divided only, since centring
-%                    would make it full. A column without spread gets weight
+%                    would make it full, and so is any X with Bias false,
+%                    which has no intercept to take up the centring. A column without spread gets weight
 %                    zero and a note. W is reported in the units of X, the
 %                    centring folded into the intercepts, so dovex_predict
 %                    takes X as it is. false fits X as it is.
@@ -76,9 +77,9 @@
 %     classes      the classes, in the order of the columns of W
 %     bias         whether intercepts were fitted
 %     center, scale  1-by-nd, what was subtracted from each column of X
-%                  and what it was divided by for the fit (zeros for a
-%                  sparse X; scale 1 for a column without spread), or []
-%                  without Standardize
+%                  and what it was divided by for the fit (center zeros
+%                  for a sparse X or without Bias; scale 1 for a column
+%                  without spread), or [] without Standardize
 %     lambda1, lambda2, lambda1_max, tol, max_sweeps, seed
 %                  the settings of the fit (seed [] when none was set)
 %     sweeps       how many sweeps ran
@@ -268,6 +269,12 @@ end
 %! endfor
 %! assert (m.notes{1}, sprintf ("%d columns of X have no spread (%s): their weights are kept at zero.", ...
 %!         nnz (flat), strjoin (arrayfun (@num2str, find (flat), "UniformOutput", false), ", ")));
+%! ## without the intercept, nothing to take up a centring: scaled only
+%! nb = dovex_train (X, label, "Bias", false, "Lambda1", 1, "Seed", 3, "Tol", 1e-7, "Display", "off");
+%! hand = dovex_train (X ./ std (X), label, "Bias", false, "Standardize", false, "Lambda1", 1, ...
+%!                     "Seed", 3, "Tol", 1e-7, "Display", "off");
+%! assert (nb.center, zeros (1, 4));
+%! assert (nb.W .* std (X)', hand.W, 1e-6 * max (abs (hand.W(:))));
 %! ## held out, the default model of digits classifies the rest well
 %! predicted = dovex_predict (m, Xd(901:end,:));
 %! assert (mean (predicted == ld(901:end)) > 0.9);

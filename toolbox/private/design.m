@@ -3,9 +3,10 @@ function d = design(fname, X, y, nc, opts)
 %   d = DESIGN(fname, X, y, nc, opts) gives, for data X (ns-by-nd), classes
 %   y (1..nc) and the options Standardize, Bias, Offset, Weights,
 %   ClassWeight and PenaltyFactor in opts:
-%     d.X          the fit's data: X standardised (full: centred, then
-%                  divided by the standard deviation; sparse: divided
-%                  only), then a column of ones when opts.Bias
+%     d.X          the fit's data: X standardised (full with Bias:
+%                  centred, then divided by the standard deviation;
+%                  sparse or without Bias: divided only), then a column
+%                  of ones when opts.Bias
 %     d.Y          the one-hot targets, ns-by-nc
 %     d.offset     the fixed scores, ns-by-nc (zeros without an Offset)
 %     d.weights    ns-by-1 sample weights, Weights times the class weights
@@ -52,7 +53,9 @@ end
 [d.center, d.shift] = deal(zeros(1, nd));
 d.constant = false(1, nd);
 if opts.Standardize
-    [X, d.norm, d.spread, mu, d.constant] = standardise(X);
+    % Without an intercept to take it up, the centring would change the
+    % model: then X is scaled only, as a sparse X always is.
+    [X, d.norm, d.spread, mu, d.constant] = standardise(X, opts.Bias && ~issparse(X));
     d.center = mu .* d.norm;
     d.shift = mu ./ d.spread;
 end
@@ -140,13 +143,13 @@ if any(offset(:))
 end
 end
 
-% Centres a full X (not a sparse one, which would turn full) and divides it
-% by each column's standard deviation, normalised by ns - 1. Each column is
+% Centres X when centre is true (never a sparse X, which would turn full)
+% and divides it by each column's standard deviation, normalised by ns - 1. Each column is
 % first divided by its largest magnitude, so no square overflows or
 % underflows whatever its range: the spread is that of the divided column,
 % and the standardised column is (X/norm - mu) / spread. A column without
 % spread is set to zero.
-function [X, norm, spread, mu, constant] = standardise(X)
+function [X, norm, spread, mu, constant] = standardise(X, centre)
 [ns, nd] = size(X);
 norm = full(max(abs(X), [], 1));
 if isempty(norm)
@@ -169,12 +172,11 @@ if issparse(X)
 else
     X = bsxfun(@rdivide, X, norm);
     mu = sum(X, 1) / ns;
-    X = bsxfun(@minus, X, mu);
-    spread = sqrt(sum(X .^ 2, 1) / (ns - 1));
+    spread = sqrt(sum(bsxfun(@minus, X, mu) .^ 2, 1) / (ns - 1));
     constant = ~(spread > 0);
     spread(constant) = 1;
-    X = bsxfun(@rdivide, X, spread);
+    mu(constant | ~centre) = 0;
+    X = bsxfun(@rdivide, bsxfun(@minus, X, mu), spread);
     X(:, constant) = 0;
-    mu(constant) = 0;
 end
 end
