@@ -24,7 +24,8 @@
 // The method, for one sweep over the classes j = 0 .. nc-1 in turn, each
 // seeing the state the one before it left:
 //
-// 1. From the current state, for every sample k (s_k = 1 without weights):
+// 1. Z(k) is summed afresh from E's row k (over the classes in order, from
+//    +0.0), and from it, for every sample k (s_k = 1 without weights):
 //        p_k = E(k,j) / Z(k),
 //        v_k = s_k * max(p_k * (1 - p_k), 1e-5)    (a NaN p(1-p) takes the floor)
 //        r_k = s_k * (Y(k,j) - p_k).
@@ -44,15 +45,17 @@
 //    from c_i (delta = c_i' - c_i), every row moves u_k = u_k + delta * x_ki;
 //    a visit that leaves c_i leaves u as it is. The first inner pass visits
 //    every feature; later ones only the features whose c_i is non-zero,
-//    until a pass's largest |delta| is at most inner_rel times the largest
-//    |c_i - W(i,j)|, when one more full pass checks the rest; the descent
-//    ends when a full pass meets that test, or after inner_passes passes.
+//    until a pass's largest |delta| is at most inner_rel (1/10) times the
+//    largest |c_i - W(i,j)|, when one more full pass checks the rest; the
+//    descent ends when a full pass meets that test, or after inner_passes
+//    (100) passes. A loose test: the outer sweeps, not the model's exact
+//    maximum, decide how close the fit comes.
 // 3. If no c_i differs from W(i,j), the column is done. Otherwise, for
 //    t = 1, 1/2, ..., 2^-halvings, the trial weights are c for t = 1 and
 //    W(i,j) + t * (c_i - W(i,j)) after, the trial state, from the state
 //    before the step (xw0, e0, z0),
 //        XW(k,j) = xw0_k + t * u_k,  E(k,j) = exp(XW(k,j)),
-//        Z(k) = (E(k,j) - e0_k) + z0_k,
+//        Z(k) = E's row k summed afresh, as in 1,
 //    and the change of the objective, with rows of Y summing to 1,
 //        sum_k s_k * (Y(k,j) * (t * u_k) - log(Z(k) / z0_k))
 //          - sum_i (l1 * (|w_i'| - |w_i|) + (l2 / 2) * (w_i' * w_i' - w_i * w_i)),
@@ -63,6 +66,13 @@
 //    first trial whose change is above 0 is kept: its weights go into W(:,j), and E holds exp's own bits
 //    for the new XW. If none is, XW(:,j), E(:,j), Z and W(:,j) are left
 //    with the bits they had before the step (copied back from xw0, e0, z0).
+//
+// Z is summed afresh rather than moved by the change of E(k,j), as the
+// other methods move it: a step may shrink an E(k,j) that held nearly all
+// of its row, and (E - e0) + z0 then cancels to nothing or below (a Z of 0
+// was seen on standardised digits). A state is consistent after every
+// class: E(:,j) holds exp's own bits of XW(:,j) where a step was kept, Z
+// the row sums of E.
 //
 // The sweep's record is that of the other methods: its diff is
 // |W at its start - W| / |W| in Frobenius norms, both summed row by row
@@ -83,7 +93,7 @@
 namespace {
 
 const double curvature_floor = 1e-5;
-const double inner_rel = 1e-4;
+const double inner_rel = 1e-1;
 const std::int32_t inner_passes = 100;
 const std::int32_t halvings = 20;
 const double tame_big = 0x1p500;
@@ -99,6 +109,15 @@ inline double penalised(double lambda, const double *penalty, std::int32_t i)
 inline bool bounded(double x)
 {
     return std::fabs(x) <= tame_big;
+}
+
+// Z(k) afresh: E's row k summed over the classes in order, from +0.0.
+inline double row_sum(const problem &p, std::int32_t k)
+{
+    double z = 0.0;
+    for (std::int32_t j = 0; j < p.nc; j++)
+        z = z + p.E[k + p.ns * j];
+    return z;
 }
 
 // The fit's scratch memory, all from mxCalloc at the start, freed at the end.
@@ -284,9 +303,8 @@ void line_search(const problem &p, const scratch &s, std::int32_t j)
         bool defined = true;
         for (std::int32_t k = 0; k < p.ns; k++) {
             xw[k] = s.xw0[k] + t * s.u[k];
-            const double ek = std::exp(xw[k]);
-            e[k] = ek;
-            p.Z[k] = (ek - s.e0[k]) + s.z0[k];
+            e[k] = std::exp(xw[k]);
+            p.Z[k] = row_sum(p, k);
             const double ratio = p.Z[k] / s.z0[k];
             if (!(ratio > 0)) {
                 defined = false;
@@ -319,6 +337,7 @@ double sweep(const problem &p, const scratch &s, double &visits)
         const double *e = p.E + p.ns * j;
         bool tame = true;
         for (std::int32_t k = 0; k < p.ns; k++) {
+            p.Z[k] = row_sum(p, k);
             const double pk = e[k] / p.Z[k];
             const double q = pk * (1.0 - pk);
             const double c = q > curvature_floor ? q : curvature_floor;

@@ -54,7 +54,7 @@
 %                        features maximises the model
 %                          r'*X*D - 1/2*(X*D)'*diag(v)*(X*D) - penalty(W(:,j)+D)
 %                        (a full pass, then passes over its non-zero
-%                        weights until the largest move is at most 1e-4
+%                        weights until the largest move is at most 1/10
 %                        of the step, a full pass to check, at most 100
 %                        passes), and a line search tries W(:,j) + t*D for
 %                        t = 1, 1/2, ..., 2^-20 and keeps the first that

@@ -39,6 +39,10 @@ void reference_block(double *W, const double *X, const double *Y, double *XW, do
         for (std::int32_t j = 1; j <= nc; j++) {
             std::vector<double> v(ns), r(ns), u(ns, 0.0), c(nd), a(nd);
             for (std::int32_t k = 1; k <= ns; k++) {
+                double z = 0.0;
+                for (std::int32_t jj = 1; jj <= nc; jj++)
+                    z = z + E[idx(k, jj, ns)];
+                Z[k - 1] = z;
                 const double p = E[idx(k, j, ns)] / Z[idx(k, 1, ns)];
                 const double q = p * (1.0 - p);
                 const double cv = q > 1e-5 ? q : 1e-5;
@@ -88,7 +92,7 @@ void reference_block(double *W, const double *X, const double *Y, double *XW, do
                     const double d = std::fabs(c[i - 1] - W[idx(i, j, nd)]);
                     step = d > step ? d : step;
                 }
-                const bool settled = biggest <= 1e-4 * step;
+                const bool settled = biggest <= 1e-1 * step;
                 if (settled && full)
                     break;
                 full = settled;
@@ -119,7 +123,10 @@ void reference_block(double *W, const double *X, const double *Y, double *XW, do
                     const std::int32_t kj = idx(k, j, ns);
                     XW[kj] = xw0[k - 1] + t * u[k - 1];
                     E[kj] = std::exp(XW[kj]);
-                    Z[k - 1] = (E[kj] - e0[k - 1]) + z0[k - 1];
+                    double z = 0.0;
+                    for (std::int32_t jj = 1; jj <= nc; jj++)
+                        z = z + E[idx(k, jj, ns)];
+                    Z[k - 1] = z;
                     const double ratio = Z[k - 1] / z0[k - 1];
                     defined = defined && ratio > 0;
                     const double term = Y[kj] * (t * u[k - 1]) - std::log(ratio);
