@@ -9,6 +9,8 @@
 //                     shortcuts they take without changing a bit, for X
 //                     full or in compressed columns (dovex_approx_sparse)
 //   work.cpp          the work arrays, from the host and back
+//   solve.cpp         dovex_solve's entry point, which picks its fit
+//   block.cpp         dovex_solve's block method, a step per class
 //   fit.h             the structs and declarations these share
 //   colmajor.h        the column-major helpers; the step uses sign, get_max
 //
