@@ -37,6 +37,7 @@
 //    coordinate descent from D = 0. Feature i's visit, with
 //        a_i = sum_k v_k * (x_ki * x_ki)          (once per class),
 //        g   = sum_k x_ki * (r_k - v_k * u_k)     (with the current u),
+//    both summed as row_sum4 does, in four running sums,
 //        l1 = lambda1 f_i, l2 = lambda2 f_i (both 0 when f_i is 0),
 //    moves c_i to the model's maximiser along it,
 //        c_i' = sign(a_i c_i + g) max(0, |a_i c_i + g| - l1) / (a_i + l2),
@@ -175,23 +176,57 @@ void unspread(const problem &p, const scratch &s, std::int32_t i)
             s.x_col[p.Xc->rows[m]] = 0.0;
 }
 
+// The sums over the samples of a_i and g: four running sums, row k's term
+// added to sum k mod 4, each from +0.0 in row order, and then
+// (sum0 + sum1) + (sum2 + sum3). Four sums rather than one let the additions
+// overlap (one sum's chain of additions is what the coordinate descent
+// waits on); the order is written out here, as every order in the core is.
+template <typename Term> inline double row_sum4(std::int32_t ns, Term term)
+{
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    std::int32_t k = 0;
+    for (; k + 4 <= ns; k += 4) {
+        s0 = term(k) + s0;
+        s1 = term(k + 1) + s1;
+        s2 = term(k + 2) + s2;
+        s3 = term(k + 3) + s3;
+    }
+    if (k < ns)
+        s0 = term(k) + s0;
+    if (k + 1 < ns)
+        s1 = term(k + 1) + s1;
+    if (k + 2 < ns)
+        s2 = term(k + 2) + s2;
+    return (s0 + s1) + (s2 + s3);
+}
+
+// The same sums over the stored rows of compressed column i alone, term(m,
+// k) being stored value m's, in row k: the rows not stored would add +-0.0
+// terms, which leave every sum as it is (tame; see the top of the file).
+template <typename Term> inline double stored_sum(const compressed *X, std::int32_t i, Term term)
+{
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    for (std::int32_t m = X->at[i]; m < X->at[i + 1]; m++) {
+        const std::int32_t k = X->rows[m];
+        sums[k & 3] = term(m, k) + sums[k & 3];
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
 // a_i for every feature, from v.
 void curvatures(const problem &p, const scratch &s, bool tame)
 {
     for (std::int32_t i = 0; i < p.nd; i++) {
-        double a = 0.0;
         if (p.Xc && tame) {
-            for (std::int32_t m = p.Xc->at[i]; m < p.Xc->at[i + 1]; m++) {
-                const double x = p.Xc->values[m];
-                a = s.v[p.Xc->rows[m]] * (x * x) + a;
-            }
+            const double *x = p.Xc->values;
+            s.a[i] = stored_sum(p.Xc, i, [&](std::int32_t m, std::int32_t k) {
+                return s.v[k] * (x[m] * x[m]);
+            });
         } else {
             const double *x = full_column(p, s, i);
-            for (std::int32_t k = 0; k < p.ns; k++)
-                a = s.v[k] * (x[k] * x[k]) + a;
+            s.a[i] = row_sum4(p.ns, [&](std::int32_t k) { return s.v[k] * (x[k] * x[k]); });
             unspread(p, s, i);
         }
-        s.a[i] = a;
     }
 }
 
@@ -204,16 +239,15 @@ double move_coordinate(const problem &p, const scratch &s, std::int32_t i, bool 
     const double a = s.a[i], cur = s.c[i];
     const double den = a + l2;
     const bool sparse = p.Xc && tame;
-    double g = 0.0;
+    double g;
     if (sparse) {
-        for (std::int32_t m = p.Xc->at[i]; m < p.Xc->at[i + 1]; m++) {
-            const std::int32_t k = p.Xc->rows[m];
-            g = p.Xc->values[m] * (s.r[k] - s.v[k] * s.u[k]) + g;
-        }
+        const double *x = p.Xc->values;
+        g = stored_sum(p.Xc, i, [&](std::int32_t m, std::int32_t k) {
+            return x[m] * (s.r[k] - s.v[k] * s.u[k]);
+        });
     } else {
         const double *x = full_column(p, s, i);
-        for (std::int32_t k = 0; k < p.ns; k++)
-            g = x[k] * (s.r[k] - s.v[k] * s.u[k]) + g;
+        g = row_sum4(p.ns, [&](std::int32_t k) { return x[k] * (s.r[k] - s.v[k] * s.u[k]); });
         unspread(p, s, i);
     }
     if (den == 0)

@@ -50,14 +50,15 @@ void reference_block(double *W, const double *X, const double *Y, double *XW, do
                 v[k - 1] = weights ? weights[k - 1] * cv : cv;
                 r[k - 1] = weights ? weights[k - 1] * res : res;
             }
+            // Sums over the samples: row k's term into sum (k-1) mod 4.
             for (std::int32_t i = 1; i <= nd; i++) {
                 c[i - 1] = W[idx(i, j, nd)];
-                double s = 0.0;
+                double s[4] = {0.0, 0.0, 0.0, 0.0};
                 for (std::int32_t k = 1; k <= ns; k++) {
                     const double x = X[idx(k, i, ns)];
-                    s = v[k - 1] * (x * x) + s;
+                    s[(k - 1) % 4] = v[k - 1] * (x * x) + s[(k - 1) % 4];
                 }
-                a[i - 1] = s;
+                a[i - 1] = (s[0] + s[1]) + (s[2] + s[3]);
             }
             // The coordinate descent: a full pass, passes over the non-zero
             // weights until settled, a full pass to check.
@@ -68,9 +69,11 @@ void reference_block(double *W, const double *X, const double *Y, double *XW, do
                     if (!full && c[i - 1] == 0)
                         continue;
                     visited = visited + 1;
-                    double g = 0.0;
+                    double s[4] = {0.0, 0.0, 0.0, 0.0};
                     for (std::int32_t k = 1; k <= ns; k++)
-                        g = X[idx(k, i, ns)] * (r[k - 1] - v[k - 1] * u[k - 1]) + g;
+                        s[(k - 1) % 4] =
+                            X[idx(k, i, ns)] * (r[k - 1] - v[k - 1] * u[k - 1]) + s[(k - 1) % 4];
+                    const double g = (s[0] + s[1]) + (s[2] + s[3]);
                     const double den = a[i - 1] + l2_of(i);
                     double d = 0.0;
                     if (den != 0) {
