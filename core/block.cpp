@@ -258,20 +258,35 @@ double move_coordinate(const problem &p, const scratch &s, std::int32_t i, bool 
     s.c[i] = next;
     if (delta == 0)
         return 0.0;
-    if (sparse && std::isfinite(delta)) {
+    // Only a compressed X needs u bounded (tame); a full one moves u alone.
+    bool bounded_rows = true;
+    if (!p.Xc) {
+        // u is scratch of its own, never X; two rows a step let the
+        // compiler pair them (each row's operations stay its own).
+        double *__restrict u = s.u;
+        const double *__restrict x = p.X + p.ns * i;
+        std::int32_t k = 0;
+        for (; k + 2 <= p.ns; k += 2) {
+            u[k] = u[k] + delta * x[k];
+            u[k + 1] = u[k + 1] + delta * x[k + 1];
+        }
+        if (k < p.ns)
+            u[k] = u[k] + delta * x[k];
+    } else if (sparse && std::isfinite(delta)) {
         for (std::int32_t m = p.Xc->at[i]; m < p.Xc->at[i + 1]; m++) {
             const std::int32_t k = p.Xc->rows[m];
             s.u[k] = s.u[k] + delta * p.Xc->values[m];
-            tame = tame && bounded(s.u[k]);
+            bounded_rows &= bounded(s.u[k]);
         }
     } else {
         const double *x = full_column(p, s, i);
         for (std::int32_t k = 0; k < p.ns; k++) {
             s.u[k] = s.u[k] + delta * x[k];
-            tame = tame && bounded(s.u[k]);
+            bounded_rows &= bounded(s.u[k]);
         }
         unspread(p, s, i);
     }
+    tame = tame && bounded_rows;
     return std::fabs(delta);
 }
 
