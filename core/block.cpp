@@ -64,9 +64,11 @@
 //    that is not above 0 (only a state whose Z is no row sum of positive
 //    E has one) is no ascent; log is called on no other argument, where its
 //    two glibc versions could differ (a NaN's sign; glibc_compat.h). The
-//    first trial whose change is above 0 is kept: its weights go into W(:,j), and E holds exp's own bits
-//    for the new XW. If none is, XW(:,j), E(:,j), Z and W(:,j) are left
-//    with the bits they had before the step (copied back from xw0, e0, z0).
+//    first trial whose change is above 0 is kept: its weights go into
+//    W(:,j), and E holds exp's own bits for the new XW. If none is, XW(:,j),
+//    E(:,j), Z and W(:,j) are left with the bits they had before the step
+//    (copied back from xw0, e0, z0). The change is computed from the state,
+//    so "above 0" holds up to its rounding, as every method's ascent does.
 //
 // Z is summed afresh rather than moved by the change of E(k,j), as the
 // other methods move it: a step may shrink an E(k,j) that held nearly all
