@@ -62,7 +62,8 @@ struct solve_options {
 };
 
 // What each sweep did: diffs[n] (the relative change the stopping rule
-// compared with tol) and visits[n] (the pairs visited) for n < sweeps. The
+// compared with tol) and visits[n] (the pairs visited; for the block
+// method, its coordinate descent's visits) for n < sweeps. The
 // fit allocates both from the host and grows them as sweeps run; the caller
 // frees them with mxFree.
 struct sweep_record {
