@@ -61,8 +61,8 @@
 %                        raises the objective, or leaves the column as it
 %                        was. exp and log run once per sample and trial,
 %                        not per weight moved. On standardised digits it
-%                        takes about a quarter of 'newton''s sweeps and a
-%                        third of its time. It draws nothing from rand();
+%                        takes about a quarter of the sweeps of 'newton'
+%                        and a third of its time. It draws nothing from rand();
 %                        its visits count the coordinate descent's visits,
 %                        a feature's once per inner pass it takes part in.
 %
