@@ -22,13 +22,13 @@ for k = 1:n
     [failure, failure_id] = deal('');
     try
         [Ws, info] = solve(d, start, lambda1(k), lambda2(k), opts, show, header);
-        if ~all(isfinite(Ws(:)))
-            failure = ['the fit overflowed: some scores went beyond what exp can take and ', ...
-                       'W turned to NaN'];
+        if ~all(isfinite(Ws(:))) || ~isfinite(info.gap)
+            failure = ['the fit overflowed: some scores went beyond what exp can take, ', ...
+                       'or its optimality could not be measured in doubles'];
         end
     catch err
         [Ws, info] = deal(NaN(size(d.W0)), struct('sweeps', 0, 'diffs', zeros(0, 1), ...
-                          'visits', zeros(0, 1), 'converged', false));
+                          'visits', zeros(0, 1), 'converged', false, 'gap', NaN));
         [failure, failure_id] = deal(err.message, err.identifier);
     end
     if ~isempty(failure)
@@ -42,25 +42,93 @@ for k = 1:n
 end
 end
 
+% One fit, by dovex_solve's block method in rounds. Between rounds the
+% optimality conditions of the fit's own objective F (its penalties,
+% factors and weights) are checked on every weight: the fit has converged
+% when gap, the objective's distance to its optimum that they imply, is Tol
+% or less relative to |F|. Only the features that may enter (the weights
+% not zero, the unpenalised, and those whose gradient is within a factor 2
+% of the threshold) are passed to the solver; a weight left out that
+% violates its condition joins the next round. Each round starts from the
+% state the last one left, so no round forms X*W again but the checks.
 function [Ws, info] = solve(d, W0, lambda1, lambda2, opts, show, header)
-XW = d.offset + full(d.X * W0);
-% A constant per row changes no probability and keeps exp in range.
-XW = bsxfun(@minus, XW, max(XW, [], 2));
-E = exp(XW);
-Z = sum(E, 2);
-extra = struct('display', show);
-if any(d.penalty ~= 1)
-    extra.penalty = d.penalty;
+Ws = W0;
+f = d.penalty;
+[gap, G, violated] = optimality(d, Ws, [], lambda1, lambda2);
+in = any(Ws ~= 0, 2) | f == 0 | max(abs(G), [], 2) >= 0.5 * lambda1 * f;
+XW = [];
+[diffs, visits] = deal(zeros(0, 1));
+sweeps = 0;
+round = 2;
+% A start at the optimum (a warm start past the grid's first penalty, say)
+% needs no sweep.
+done = gap <= opts.Tol && ~any(violated & ~in);
+while ~done
+    k = find(in);
+    if isempty(XW)
+        XW = d.offset + full(d.X(:, k) * Ws(k, :));
+        % A constant per row changes no probability and keeps exp in range.
+        XW = bsxfun(@minus, XW, max(XW, [], 2));
+    end
+    E = exp(XW);
+    extra = struct('display', show, 'method', 'block');
+    if any(f(k) ~= 1)
+        extra.penalty = f(k);
+    end
+    if any(d.weights ~= 1)
+        extra.weights = d.weights;
+    end
+    args = {d.X(:, k), d.Y, Ws(k, :), XW, E, sum(E, 2), lambda1, lambda2, 0, ...
+            min(round, opts.MaxSweeps - sweeps), extra};
+    if show
+        [Wk, part, XW] = run_fit(header, args);
+        header = '';
+    else
+        [Wk, part, XW] = dovex_solve(args{:});
+    end
+    Ws(k, :) = Wk;
+    sweeps = sweeps + part.sweeps;
+    diffs = [diffs; part.diffs]; %#ok<AGROW>
+    visits = [visits; part.visits]; %#ok<AGROW>
+    [gap, G, violated] = optimality(d, Ws, XW, lambda1, lambda2);
+    joining = violated & ~in;
+    if ~all(isfinite(Ws(:))) || ~isfinite(gap) || sweeps >= opts.MaxSweeps || ...
+            (gap <= opts.Tol && ~any(joining))
+        break
+    end
+    in = in | joining;
+    round = min(2 * round, 32);
 end
-if any(d.weights ~= 1)
-    extra.weights = d.weights;
+info = struct('sweeps', sweeps, 'diffs', diffs, 'visits', visits, ...
+              'converged', gap <= opts.Tol && all(isfinite(Ws(:))), 'gap', gap);
 end
-args = {d.X, d.Y, W0, XW, E, Z, lambda1, lambda2, opts.Tol, opts.MaxSweeps, extra};
-if show
-    [Ws, info] = run_fit(header, args);
-else
-    [Ws, info] = dovex_solve(args{:});
+
+% How far W is from the optimum of its fit's objective F. For each weight,
+% r is how far the gradient g of the log-likelihood is from meeting the
+% optimality condition (g = lambda1 f sign(w) + lambda2 f w for w not zero,
+% |g| <= lambda1 f for w zero) and c the objective's curvature along it:
+% one Newton step per weight would gain r^2/(2c), and gap is the sum of
+% these over |F|. violated marks the features with any r above zero. XW
+% is the state at W (shifted rows allowed), or [] to compute it.
+function [gap, G, violated] = optimality(d, W, XW, lambda1, lambda2)
+if isempty(XW)
+    XW = d.offset + full(d.X * W);
 end
+[P, logP] = log_softmax(XW);
+s = d.weights;
+G = full(d.X' * bsxfun(@times, s, d.Y - P));
+F = repmat(d.penalty, 1, size(W, 2));
+R = max(0, abs(G) - lambda1 * F);
+nz = W ~= 0;
+R(nz) = abs(G(nz) - lambda1 * F(nz) .* sign(W(nz)) - lambda2 * F(nz) .* W(nz));
+C = full((d.X .^ 2)' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F;
+loglik = sum(s .* sum(d.Y .* logP, 2));
+objective = loglik - lambda1 * (d.penalty' * sum(abs(W), 2)) ...
+            - lambda2 / 2 * (d.penalty' * sum(W .^ 2, 2));
+terms = R .^ 2 ./ C;
+terms(R == 0) = 0;
+gap = sum(terms(:)) / 2 / max(abs(objective), realmin);
+violated = any(R > 0, 2);
 end
 
 % The model of one fit: W in the units of X, and how it was obtained.
@@ -99,7 +167,8 @@ record = struct('diff', num2cell(info.diffs(:)'), 'visits', num2cell(info.visits
 m = struct('W', W, 'classes', [], 'bias', opts.Bias, 'center', center, 'scale', scale, ...
     'lambda1', lambda1, 'lambda2', lambda2, 'lambda1_max', d.lambda1_max, ...
     'tol', opts.Tol, 'max_sweeps', opts.MaxSweeps, 'seed', seed, ...
-    'sweeps', info.sweeps, 'converged', logical(info.converged), 'record', record, ...
+    'sweeps', info.sweeps, 'converged', logical(info.converged), 'gap', info.gap, ...
+    'record', record, ...
     'objective', objective, 'nnz', nnz(W(f, :)), 'fit_seconds', seconds, ...
     'notes', {notes}, 'failure', failure);
 if ~isempty(failure)

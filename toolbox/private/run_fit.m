@@ -1,4 +1,4 @@
-function [W, info] = run_fit(header, args)
+function [W, info, XW] = run_fit(header, args)
 %RUN_FIT  Call dovex_solve(args{:}) with its progress lines shown.
 %   The line header is printed first and the progress lines appear as the
 %   fit prints them, caught by a diary of their own. When the header does
@@ -6,6 +6,12 @@ function [W, info] = run_fit(header, args)
 %   output first), the lines are captured instead and printed once the fit
 %   is done, so that the outer capture gets them all the same. A diary the
 %   user keeps is switched back on afterwards, with the lines added to it.
+%   With header empty (a later round of the same fit) the call just runs.
+
+if isempty(header)
+    [W, info, XW] = dovex_solve(args{:});
+    return
+end
 
 [user_on, user_file] = diary_state();
 log_file = [tempname() '.txt'];
@@ -16,14 +22,14 @@ diary('off');
 live = ~isempty(fileread(log_file));
 if live
     diary(log_file);
-    [W, info] = dovex_solve(args{:});
+    [W, info, XW] = dovex_solve(args{:});
     diary('off');
     text = fileread(log_file);
     if user_on
         append_to(user_file, text);
     end
 else
-    text = evalc('[W, info] = dovex_solve(args{:});');
+    text = evalc('[W, info, XW] = dovex_solve(args{:});');
     fprintf('%s', text);
 end
 end
