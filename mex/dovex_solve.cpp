@@ -98,7 +98,9 @@ bool check_flag(const mxArray *v, const char *name, bool *flag)
 }
 
 // opts.method: 'bound' (dovex_fit's curvature bound), 'quarter' or
-// 'newton'. mxArrayToString reads a char array alike in every host.
+// 'newton'. mxArrayToString reads a char array alike in every host; a NUL
+// element ends its text early, so the element count must match too, or
+// ['newton' 0] would pass for 'newton'.
 bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
 {
     const struct {
@@ -110,7 +112,8 @@ bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
     char *text = mxIsChar(v) && mxGetM(v) == 1 ? mxArrayToString(v) : nullptr;
     bool found = false;
     for (const auto &m : methods)
-        if (text && !found && same_text(text, m.name)) {
+        if (text && !found && same_text(text, m.name) &&
+            mxGetNumberOfElements(v) == std::strlen(m.name)) {
             *kind = m.kind;
             found = true;
         }

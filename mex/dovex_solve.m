@@ -260,3 +260,4 @@ end
 %!error <opts.weights must be a full real double vector; it is single> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", single (ones (150, 1))))
 %!error <opts.display must be true or false> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("display", "yes"))
 %!error <opts.method must be 'bound', 'quarter' or 'newton'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", "Newton"))
+%!error <opts.method must be 'bound', 'quarter' or 'newton'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", ["newton", char(0)]))

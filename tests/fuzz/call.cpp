@@ -2,6 +2,7 @@
 
 #include "dovex.h"
 #include "loader.h"
+#include "reference_approx.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +24,31 @@ const std::size_t data_cap = 1 << 16;
 const std::size_t work_cap = 1 << 16;
 const double sweep_cap = 3.0;
 
-const char *const names[] = {"X", "Y", "XW", "E", "Z", "lambda1", "lambda2", "tol", "max_sweeps"};
+// What an argument is to the gateway: dovex_fit's nine inputs, which
+// dovex_solve shares, then dovex_solve's W0 and opts, then any surplus one.
+enum role { r_x, r_y, r_xw, r_e, r_z, r_lambda1, r_lambda2, r_tol, r_sweeps, r_w0, r_opts, r_extra };
+const char *const names[] = {"X",          "Y",  "XW",   "E",    "Z", "lambda1", "lambda2", "tol",
+                             "max_sweeps", "W0", "opts", "extra"};
+
+// dovex_solve's positions of the roles; dovex_fit's are the roles.
+const role solve_roles[] = {r_x,       r_y,   r_w0,     r_xw,   r_e,    r_z,
+                            r_lambda1, r_lambda2, r_tol, r_sweeps, r_opts, r_extra};
+
+// The fields opts may be given, the options and two that are not: in
+// another case, and unknown.
+const char *const field_names[] = {"penalty", "weights", "display", "method", "Penalty", "verbose"};
+enum { f_penalty, f_weights, f_display, f_method };
+
+// The texts a method field may hold, as UTF-16 units: the methods, and
+// near misses (case, a trailing NUL, empty, longer, unknown).
+const struct {
+    const char *units;
+    std::size_t n;
+} method_texts[] = {{"bound", 5},   {"quarter", 7}, {"newton", 6}, {"Newton", 6},
+                    {"bound\0", 6}, {"", 0},        {"newtons", 7}, {"fista", 5}};
+const char *const method_names[] = {"bound", "quarter", "newton"};
+const solve_options::curvature_kind method_kinds[] = {solve_options::classes, solve_options::quarter,
+                                                      solve_options::newton};
 
 const double palette[32] = {
     0.0,
@@ -112,6 +137,7 @@ double value(std::uint8_t b)
 }
 
 // An input as the harness built it, to check the call against.
+struct field;
 struct arg {
     mxClassID cls = mxDOUBLE_CLASS;
     bool complex = false, sparse = false, data = true;
@@ -120,12 +146,22 @@ struct arg {
     mxArray *a = nullptr;
     std::vector<unsigned char> before; // its data bytes before the call
     const double *pr_before = nullptr;
+    bool opts_struct = false;  // an opts struct with fields, set in its first element
+    std::vector<field> fields;
 
     std::size_t rows() const { return dims[0]; }
     std::size_t cols() const { return product(dims, 1); }
     std::size_t numel() const { return product(dims, 0); }
     bool full_double() const { return cls == mxDOUBLE_CLASS && !complex && !sparse; }
     bool sparse_double() const { return cls == mxDOUBLE_CLASS && !complex && sparse; }
+};
+
+// A field of an opts struct: unset (NULL), a method text, or any array.
+struct field {
+    int name = 0;       // into field_names
+    bool unset = false;
+    int text = -1;      // into method_texts
+    arg value;
 };
 
 // Every byte of an input's data, a sparse one's indices included.
@@ -152,26 +188,33 @@ std::vector<unsigned char> snapshot(const arg &g)
 
 struct model {
     int nlhs, nrhs;
+    bool solve; // a dovex_solve call
     std::size_t ns, nd, nc, ny;
     unsigned seed;
+    int fit_inputs() const { return solve ? 10 : 9; }
+    role role_of(int pos) const
+    {
+        return solve ? solve_roles[pos] : pos < 9 ? static_cast<role>(pos) : r_extra;
+    }
 };
 
-std::vector<std::size_t> conforming(const model &m, int pos)
+std::vector<std::size_t> conforming(const model &m, role r)
 {
-    switch (pos) {
-    case 0: return {m.ns, m.nd};
-    case 1: return {m.ns, m.ny};
-    case 2:
-    case 3: return {m.ns, m.nc};
-    case 4: return {m.ns, 1};
+    switch (r) {
+    case r_x: return {m.ns, m.nd};
+    case r_y: return {m.ns, m.ny};
+    case r_xw:
+    case r_e: return {m.ns, m.nc};
+    case r_z: return {m.ns, 1};
+    case r_w0: return {m.nd, m.nc};
+    case r_opts: return {0, 0};
     default: return {1, 1};
     }
 }
 
-arg describe(reader &in, const model &m, int pos)
+arg describe_kind(std::uint8_t k, reader &in, std::vector<std::size_t> shape)
 {
     arg g;
-    const std::uint8_t k = in.byte();
     g.complex = k & 1;
     g.sparse = k & 2;
     if (k & 4)
@@ -193,13 +236,57 @@ arg describe(reader &in, const model &m, int pos)
             g.dims.resize(2);
         }
     } else {
-        g.dims = conforming(m, pos);
+        g.dims = std::move(shape);
     }
     g.fill = (k >> 4) & 3;
     // A sparse array also keeps an index per column.
     g.data = g.numel() <= data_cap && (!g.sparse || g.cols() <= data_cap) &&
              standin_element_size(g.cls) > 0;
     return g;
+}
+
+// opts (call.h): an array as any argument, or a struct whose fields are
+// described in turn.
+arg describe_opts(reader &in, const model &m)
+{
+    const std::uint8_t o = in.byte();
+    if (o % 4 == 0)
+        return describe_kind(in.byte(), in, conforming(m, r_opts));
+    arg g;
+    g.cls = mxSTRUCT_CLASS;
+    g.data = false;
+    g.opts_struct = true;
+    g.dims = {1, o % 4 == 3 ? std::size_t(2) : std::size_t(1)};
+    const int nfields = in.byte() % 7;
+    for (int k = 0; k < nfields; k++) {
+        field f;
+        f.name = in.byte() % 6;
+        const std::uint8_t fk = in.byte();
+        if (fk & 0x80)
+            f.unset = true;
+        else if ((fk & 0x40) && f.name == f_method)
+            f.text = in.byte() % 8;
+        else
+            f.value = describe_kind(fk & 0x3f, in,
+                                    f.name == f_penalty   ? std::vector<std::size_t>{m.nd, 1}
+                                    : f.name == f_weights ? std::vector<std::size_t>{m.ns, 1}
+                                                          : std::vector<std::size_t>{1, 1});
+        // Names are unique in a struct: a repeated one is dropped.
+        bool repeated = false;
+        for (const field &e : g.fields)
+            repeated = repeated || e.name == f.name;
+        if (!repeated)
+            g.fields.push_back(std::move(f));
+    }
+    return g;
+}
+
+arg describe(reader &in, const model &m, int pos)
+{
+    const role r = m.role_of(pos);
+    if (r == r_opts)
+        return describe_opts(in, m);
+    return describe_kind(in.byte(), in, conforming(m, r));
 }
 
 double raw_double(reader &in)
@@ -268,39 +355,46 @@ std::vector<double> full_of(const arg &g)
 }
 
 // The derived values of a well-formed starting state, when the arrays they
-// derive from are there: a one-hot Y, E = exp(XW), Z the row sums of E.
-bool fill_derived(std::vector<arg> &args, int pos, reader &in)
+// derive from are there: a one-hot Y, E = exp(XW), Z the row sums of E;
+// for opts.penalty and opts.weights valid factors, 0 among them, and for
+// opts.display 0 or 1. xw and e are the arguments in those roles, if any.
+bool fill_derived(arg &g, role r, int fld, const arg *xw, const arg *e, reader &in)
 {
-    arg &g = args[pos];
     double *v = mxGetPr(g.a);
-    if (pos == 1 && g.dims.size() == 2 && g.cols() > 0) {
-        for (std::size_t r = 0; r < g.rows(); r++)
-            v[r + g.rows() * (in.byte() % g.cols())] = 1.0;
-        return true;
-    }
-    if (pos == 3 && args[2].full_double() && args[2].data && args[2].numel() == g.numel()) {
-        const double *xw = mxGetPr(args[2].a);
+    if (r == r_opts) {
+        static const double factors[8] = {0.0, 0.5, 1.0, 2.0, 3.0, 0.25, 1.5, 4.0};
+        if (fld != f_penalty && fld != f_weights && fld != f_display)
+            return false;
         for (std::size_t i = 0; i < g.numel(); i++)
-            v[i] = std::exp(xw[i]);
+            v[i] = fld == f_display ? in.byte() % 2 : factors[in.byte() % 8];
         return true;
     }
-    if (pos == 4 && args[3].full_double() && args[3].data && args[3].rows() == g.numel()) {
-        const arg &e = args[3];
-        const double *ev = mxGetPr(e.a);
-        for (std::size_t r = 0; r < e.rows(); r++) {
+    if (r == r_y && g.dims.size() == 2 && g.cols() > 0) {
+        for (std::size_t k = 0; k < g.rows(); k++)
+            v[k + g.rows() * (in.byte() % g.cols())] = 1.0;
+        return true;
+    }
+    if (r == r_e && xw && xw->full_double() && xw->data && xw->numel() == g.numel()) {
+        const double *p = mxGetPr(xw->a);
+        for (std::size_t i = 0; i < g.numel(); i++)
+            v[i] = std::exp(p[i]);
+        return true;
+    }
+    if (r == r_z && e && e->full_double() && e->data && e->rows() == g.numel()) {
+        const double *ev = mxGetPr(e->a);
+        for (std::size_t k = 0; k < e->rows(); k++) {
             double s = 0.0;
-            for (std::size_t c = 0; c < e.cols(); c++)
-                s += ev[r + e.rows() * c];
-            v[r] = s;
+            for (std::size_t c = 0; c < e->cols(); c++)
+                s += ev[k + e->rows() * c];
+            v[k] = s;
         }
         return true;
     }
     return false;
 }
 
-void build(std::vector<arg> &args, int pos, reader &in)
+void make(arg &g, role r, int fld, const arg *xw, const arg *e, reader &in)
 {
-    arg &g = args[pos];
     if (g.data && g.sparse_double())
         g.a = sparse_from(g, in);
     else
@@ -317,21 +411,69 @@ void build(std::vector<arg> &args, int pos, reader &in)
         auto *b = static_cast<unsigned char *>(mxGetData(g.a));
         for (std::size_t i = 0; i < n * standin_element_size(g.cls); i++)
             b[i] = in.byte();
+        // A logical array holds only 0 and 1, as in MATLAB.
+        if (g.cls == mxLOGICAL_CLASS)
+            for (std::size_t i = 0; i < n; i++)
+                b[i] &= 1;
         return;
     }
-    if (!(g.fill == 2 && fill_derived(args, pos, in)))
+    if (!(g.fill == 2 && fill_derived(g, r, fld, xw, e, in)))
         fill_doubles(mxGetPr(g.a), n, g.fill == 2 ? 0 : g.fill, in);
     if (g.complex)
         fill_doubles(mxGetPi(g.a), n, g.fill == 2 ? 0 : g.fill, in);
 }
 
+// A method text as a 1 x n char array (0 x 0 when empty, as '' is).
+mxArray *text_array(int t)
+{
+    const std::size_t n = method_texts[t].n;
+    const std::size_t dims[2] = {n ? std::size_t(1) : 0, n};
+    mxArray *a = standin_array(mxCHAR_CLASS, mxREAL, 0, 2, dims, 1);
+    auto *u = static_cast<char16_t *>(mxGetData(a));
+    for (std::size_t i = 0; i < n; i++)
+        u[i] = static_cast<char16_t>(method_texts[t].units[i]);
+    return a;
+}
+
+void build(const model &m, std::vector<arg> &args, int pos, const std::vector<int> &at,
+           reader &in)
+{
+    arg &g = args[pos];
+    const role r = m.role_of(pos);
+    const arg *xw = at[r_xw] >= 0 ? &args[at[r_xw]] : nullptr;
+    const arg *e = at[r_e] >= 0 ? &args[at[r_e]] : nullptr;
+    if (!g.opts_struct) {
+        make(g, r, -1, xw, e, in);
+        return;
+    }
+    std::vector<const char *> fnames;
+    for (const field &f : g.fields)
+        fnames.push_back(field_names[f.name]);
+    g.a = mxCreateStructMatrix(1, static_cast<int>(g.dims[1]), static_cast<int>(fnames.size()),
+                               fnames.data());
+    for (field &f : g.fields) {
+        if (f.unset)
+            continue;
+        if (f.text >= 0) {
+            f.value.cls = mxCHAR_CLASS;
+            f.value.a = text_array(f.text);
+            f.value.dims = {mxGetM(f.value.a), mxGetN(f.value.a)};
+        } else {
+            make(f.value, r_opts, f.name, xw, e, in);
+        }
+        mxSetField(g.a, 0, field_names[f.name], f.value.a);
+    }
+}
+
 // What the module must do with the call.
 struct expectation {
     enum { silent, usage, reject, fit } what = fit;
-    int pos = -1;                   // the rejected argument
+    std::string who;                // the rejected argument
     std::vector<std::string> ids;   // the identifiers its error may carry
     std::vector<std::string> names; // the argument its message may start with
     bool runnable = true;           // false: the module would read indices not here
+    solve_options opts;             // a dovex_solve fit's
+    std::size_t texts_read = 0;     // method fields the checks read as text
 };
 
 bool too_large(std::uint64_t n)
@@ -339,101 +481,188 @@ bool too_large(std::uint64_t n)
     return n > int32_max;
 }
 
-void add(std::vector<std::string> &v, const char *s)
-{
-    v.push_back(s);
-}
-
 // The class checks come first for an argument, then its shape. Only X may
 // be sparse.
-bool kind_errors(const arg &g, int pos, std::vector<std::string> &ids)
+bool kind_errors(const std::string &fn, const arg &g, role r, std::vector<std::string> &ids)
 {
     if (g.cls != mxDOUBLE_CLASS)
-        add(ids, "dovex_fit:notDouble");
+        ids.push_back(fn + ":notDouble");
     if (g.complex)
-        add(ids, "dovex_fit:complex");
-    if (g.sparse && pos != 0)
-        add(ids, "dovex_fit:sparse");
+        ids.push_back(fn + ":complex");
+    if (g.sparse && r != r_x)
+        ids.push_back(fn + ":sparse");
     return !ids.empty();
 }
 
 // A matrix input: 2-D, and no dimension beyond a 32-bit count.
-void matrix_errors(const arg &g, std::vector<std::string> &ids)
+void matrix_errors(const std::string &fn, const arg &g, std::vector<std::string> &ids)
 {
     if (g.dims.size() != 2)
-        add(ids, "dovex_fit:notMatrix");
+        ids.push_back(fn + ":notMatrix");
     else if (too_large(g.rows()) || too_large(g.cols()))
-        add(ids, "dovex_fit:tooLarge");
+        ids.push_back(fn + ":tooLarge");
 }
 
-// Worked out from the inputs alone, in position order, as the contract of
-// the gateway's checks states them.
-expectation expect(const model &m, const std::vector<arg> &a)
+// Whether a method field spells one of the methods exactly, element for
+// element in one row; which, in *kind.
+bool method_of(const field &f, solve_options::curvature_kind *kind)
+{
+    const arg &v = f.value;
+    if (v.cls != mxCHAR_CLASS || v.sparse || !v.data || v.rows() != 1)
+        return false;
+    const auto *u = static_cast<const char16_t *>(mxGetData(v.a));
+    for (int k = 0; k < 3; k++) {
+        const std::size_t n = std::strlen(method_names[k]);
+        bool same = v.numel() == n;
+        for (std::size_t i = 0; same && i < n; i++)
+            same = u[i] == static_cast<char16_t>(method_names[k][i]);
+        if (same) {
+            *kind = method_kinds[k];
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a field holds a valid value, into o if so.
+bool option_ok(const field &f, std::size_t ns, std::size_t nd, solve_options &o)
+{
+    const arg &v = f.value;
+    if (f.unset)
+        return false;
+    switch (f.name) {
+    case f_penalty:
+    case f_weights: {
+        if (!v.full_double() || v.numel() != (f.name == f_penalty ? nd : ns))
+            return false;
+        const double *x = mxGetPr(v.a);
+        for (std::size_t k = 0; k < v.numel(); k++)
+            if (!(x[k] >= 0 && x[k] < HUGE_VAL))
+                return false;
+        (f.name == f_penalty ? o.penalty : o.weights) = x;
+        return true;
+    }
+    case f_display: {
+        if (v.numel() != 1 || v.sparse || v.complex)
+            return false;
+        if (v.cls == mxLOGICAL_CLASS) {
+            o.display = mxGetLogicals(v.a)[0];
+            return true;
+        }
+        const double x = v.cls == mxDOUBLE_CLASS ? mxGetPr(v.a)[0] : -1.0;
+        o.display = x == 1;
+        return x == 0 || x == 1;
+    }
+    case f_method:
+        return method_of(f, &o.curvature);
+    default:
+        return false;
+    }
+}
+
+// Worked out from the inputs alone, in the order the gateway's checks
+// take them: dovex_fit's nine inputs in position order, then dovex_solve's
+// W0, then opts and its fields in their order, whose values it reads: with
+// built false, before the arrays are made, it leaves opts out.
+expectation expect(const model &m, const std::vector<arg> &a, const std::vector<int> &at,
+                   bool built)
 {
     expectation x;
-    if (m.nrhs == 0) {
+    const std::string fn = m.solve ? "dovex_solve" : "dovex_fit";
+    if (!m.solve && m.nrhs == 0) {
         x.what = expectation::silent;
         return x;
     }
-    if (m.nrhs != 9 || m.nlhs != 1) {
+    if (m.solve ? m.nrhs < 10 || m.nrhs > 11 || m.nlhs > 2 : m.nrhs != 9 || m.nlhs != 1) {
         x.what = expectation::usage;
         return x;
     }
+    auto reject = [&x](const std::string &who, std::vector<std::string> ids,
+                       std::vector<std::string> names) {
+        x.what = expectation::reject;
+        x.who = who;
+        x.ids = std::move(ids);
+        x.names = std::move(names);
+    };
     // In 64 bits, so that the products below cannot wrap where size_t is
     // 32 bits wide.
-    const std::uint64_t ns = a[0].rows(), nd = a[0].cols();
-    const std::uint64_t ny = a[1].cols(), nc = a[2].cols();
-    for (int pos = 0; pos < 9 && x.what == expectation::fit; pos++) {
-        const arg &g = a[pos];
-        std::vector<std::string> ids, who{names[pos]};
-        if (!kind_errors(g, pos, ids)) {
-            if (pos <= 3)
-                matrix_errors(g, ids);
+    const std::uint64_t ns = a[at[r_x]].rows(), nd = a[at[r_x]].cols();
+    const std::uint64_t ny = a[at[r_y]].cols(), nc = a[at[r_xw]].cols();
+    for (int ri = r_x; ri <= r_w0 && x.what == expectation::fit; ri++) {
+        const role r = static_cast<role>(ri);
+        if (at[r] < 0)
+            continue;
+        const arg &g = a[at[r]];
+        std::vector<std::string> ids, who{names[r]};
+        if (!kind_errors(fn, g, r, ids)) {
+            if (r <= r_e || r == r_w0)
+                matrix_errors(fn, g, ids);
             // Products only of counts that each fit in 32 bits, so that
             // they cannot wrap in 64 either.
             const bool fits = ids.empty();
-            switch (pos) {
-            case 0:
+            switch (r) {
+            case r_x:
                 // A sparse X counts its stored elements, which are few
                 // here; the module reads its indices once its dimensions
                 // pass.
                 if (fits && !g.sparse && too_large(ns * nd))
-                    add(ids, "dovex_fit:tooLarge");
+                    ids.push_back(fn + ":tooLarge");
                 if (fits && g.sparse && !g.data)
                     x.runnable = false;
                 break;
-            case 1:
+            case r_y:
                 if (g.rows() != ns)
-                    add(ids, "dovex_fit:badSize");
+                    ids.push_back(fn + ":badSize");
                 if (fits && (too_large(ns * ny) || too_large(nd * ny)))
-                    add(ids, "dovex_fit:tooLarge");
+                    ids.push_back(fn + ":tooLarge");
                 break;
-            case 2:
+            case r_xw:
                 if (g.rows() != ns)
-                    add(ids, "dovex_fit:badSize");
+                    ids.push_back(fn + ":badSize");
                 if (ny < nc) {
-                    add(ids, "dovex_fit:badSize");
-                    add(who, "Y"); // "Y must have at least nc columns"
+                    ids.push_back(fn + ":badSize");
+                    who.push_back("Y"); // "Y must have at least nc columns"
                 }
                 break;
-            case 3:
+            case r_e:
                 if (g.rows() != ns || g.cols() != nc)
-                    add(ids, "dovex_fit:badSize");
+                    ids.push_back(fn + ":badSize");
                 break;
-            case 4:
+            case r_z:
                 if (g.numel() != ns)
-                    add(ids, "dovex_fit:badSize");
+                    ids.push_back(fn + ":badSize");
+                break;
+            case r_w0:
+                if (fits && (g.rows() != nd || g.cols() != nc))
+                    ids.push_back(fn + ":badSize");
                 break;
             default:
                 if (g.numel() == 0)
-                    add(ids, "dovex_fit:emptyScalar");
+                    ids.push_back(fn + ":emptyScalar");
             }
         }
-        if (!ids.empty()) {
-            x.what = expectation::reject;
-            x.pos = pos;
-            x.ids = ids;
-            x.names = who;
+        if (!ids.empty())
+            reject(names[r], ids, who);
+    }
+    if (x.what != expectation::fit || at[r_opts] < 0 || !built)
+        return x;
+
+    // opts: none when absent or an empty double; else one struct, every
+    // field known and valid.
+    const arg &o = a[at[r_opts]];
+    const std::vector<std::string> bad{"dovex_solve:badOption"};
+    if (o.cls == mxDOUBLE_CLASS && o.numel() == 0)
+        return x;
+    if (o.cls != mxSTRUCT_CLASS || o.numel() != 1) {
+        reject("opts", bad, {"opts"});
+        return x;
+    }
+    for (const field &f : o.fields) {
+        x.texts_read += f.name == f_method && !f.unset;
+        if (!option_ok(f, ns, nd, x.opts)) {
+            const std::string who = std::string("opts.") + field_names[f.name];
+            reject(who, bad, {who});
+            break;
         }
     }
     return x;
@@ -465,9 +694,11 @@ bool starts_with(const std::string &s, const std::string &prefix)
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
-mex_module *the_module = nullptr;
+mex_module *fit_module = nullptr, *solve_module = nullptr;
 
 const char usage_line[] = "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
+const char solve_usage_line[] =
+    "Usage: [W, info] = dovex_solve(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)\n";
 
 // The same bits, except that for a sparse X any NaN matches any NaN: where
 // two NaNs meet, which one an operation passes on is the machine code's
@@ -481,14 +712,55 @@ bool same_w(const double *expected, const double *got, std::size_t n, bool any_n
     return true;
 }
 
-// The fit the module should have made, from a direct call of the core on
-// copies of the same inputs (with X full, for a sparse X full(X)), from the
-// same rand() state.
-void check_fit(const model &m, const std::vector<arg> &a, const mxArray *W,
-               const std::string &printed)
+// info as the gateway gives it: sweeps, diffs and visits as the reference
+// recorded them; converged when the last diff was tol or less, or the 0/0
+// of a W still all zero.
+void check_info(const mxArray *info, const reference_record &rec, const std::vector<double> &w,
+                double tol, bool any_nan)
 {
+    require(info && mxIsStruct(info) && mxGetNumberOfElements(info) == 1 &&
+                mxGetNumberOfFields(info) == 4,
+            "info is not a struct of four fields");
+    const std::size_t n = rec.diffs.size();
+    const mxArray *sweeps = mxGetField(info, 0, "sweeps"), *diffs = mxGetField(info, 0, "diffs");
+    const mxArray *visits = mxGetField(info, 0, "visits"), *conv = mxGetField(info, 0, "converged");
+    require(sweeps && mxIsDouble(sweeps) && mxGetNumberOfElements(sweeps) == 1 &&
+                mxGetPr(sweeps)[0] == static_cast<double>(n),
+            "info.sweeps is not the number of sweeps the reference ran");
+    for (const mxArray *v : {diffs, visits})
+        require(v && mxIsDouble(v) && !mxIsComplex(v) && mxGetM(v) == n && mxGetN(v) == 1,
+                "info.diffs or info.visits is not sweeps x 1");
+    require(n == 0 || same_w(rec.diffs.data(), mxGetPr(diffs), n, any_nan),
+            "info.diffs differs from the reference's");
+    require(n == 0 || same_w(rec.visits.data(), mxGetPr(visits), n, false),
+            "info.visits differs from the reference's");
+    bool done = false;
+    if (n > 0) {
+        const double last = rec.diffs.back();
+        done = last <= tol;
+        if (std::isnan(last)) {
+            done = true;
+            for (double v : w)
+                done = done && v == 0;
+        }
+    }
+    require(conv && mxIsLogical(conv) && mxGetNumberOfElements(conv) == 1 &&
+                mxGetLogicals(conv)[0] == done,
+            "info.converged is not as its definition says");
+}
+
+// The fit the module should have made, from the core (dovex_fit) or the
+// reference (dovex_solve) on copies of the same inputs (with X full, for a
+// sparse X full(X)), from the same rand() state; the rand() draws the same
+// too (next_draw, the draw after the module's call).
+void check_fit(const model &m, const std::vector<arg> &a, const std::vector<int> &at,
+               const expectation &x, mxArray *const plhs[], const std::string &printed,
+               int next_draw)
+{
+    const mxArray *W = plhs[0];
     require(W != nullptr, "an accepted call returned no W");
-    const std::size_t nd = a[0].cols(), nc = a[2].cols(), ns = a[0].rows(), ny = a[1].cols();
+    const std::size_t nd = a[at[r_x]].cols(), nc = a[at[r_xw]].cols(), ns = a[at[r_x]].rows(),
+                      ny = a[at[r_y]].cols();
     require(mxIsDouble(W) && !mxIsComplex(W) && !mxIsSparse(W) &&
                 mxGetNumberOfDimensions(W) == 2,
             "W is not a real full double matrix");
@@ -502,48 +774,97 @@ void check_fit(const model &m, const std::vector<arg> &a, const mxArray *W,
         std::memcpy(v.data(), mxGetPr(g.a), g.numel() * sizeof(double));
         return v;
     };
-    std::vector<double> X = full_of(a[0]), XW = copy(a[2]), E = copy(a[3]), Z = copy(a[4]);
+    std::vector<double> X = full_of(a[at[r_x]]), XW = copy(a[at[r_xw]]), E = copy(a[at[r_e]]),
+                        Z = copy(a[at[r_z]]);
     X.resize(std::max<std::size_t>(X.size(), 1));
     std::vector<double> w(std::max<std::size_t>(nd * nc, 1), 0.0);
-    const double scalar[4] = {mxGetPr(a[5].a)[0], mxGetPr(a[6].a)[0], mxGetPr(a[7].a)[0],
-                              mxGetPr(a[8].a)[0]};
+    if (m.solve)
+        w = copy(a[at[r_w0]]);
+    const double scalar[4] = {mxGetPr(a[at[r_lambda1]].a)[0], mxGetPr(a[at[r_lambda2]].a)[0],
+                              mxGetPr(a[at[r_tol]].a)[0], mxGetPr(a[at[r_sweeps]].a)[0]};
+    const std::int32_t counts[4] = {static_cast<std::int32_t>(nd), static_cast<std::int32_t>(ns),
+                                    static_cast<std::int32_t>(ny), static_cast<std::int32_t>(nc)};
+    const bool sparse = a[at[r_x]].sparse;
+    reference_record rec;
     standin_clear_output();
     std::srand(m.seed);
-    dovex_approx(w.data(), X.data(), mxGetPr(a[1].a), XW.data(), E.data(), Z.data(),
-                 scalar[0], scalar[1], scalar[2], scalar[3], static_cast<std::int32_t>(nd),
-                 static_cast<std::int32_t>(ns), static_cast<std::int32_t>(ny),
-                 static_cast<std::int32_t>(nc));
-    require(same_w(w.data(), mxGetPr(W), nd * nc, a[0].sparse),
-            "W differs from a direct call of the core");
-    require(printed == standin_output(), "progress text differs from a direct call of the core",
-            printed);
+    if (m.solve)
+        reference_approx(w.data(), X.data(), mxGetPr(a[at[r_y]].a), XW.data(), E.data(), Z.data(),
+                         scalar[0], scalar[1], scalar[2], scalar[3], counts[0], counts[1],
+                         counts[2], counts[3], nullptr, &x.opts, &rec);
+    else
+        dovex_approx(w.data(), X.data(), mxGetPr(a[at[r_y]].a), XW.data(), E.data(), Z.data(),
+                     scalar[0], scalar[1], scalar[2], scalar[3], counts[0], counts[1], counts[2],
+                     counts[3]);
+    const int draw = std::rand();
+    const char *by = m.solve ? "the reference" : "a direct call of the core";
+    require(same_w(w.data(), mxGetPr(W), nd * nc, sparse), "W differs from", by);
+    require(printed == standin_output(), "progress text differs from", by);
+    require(next_draw == draw, "rand() draws differ from", by);
     standin_clear_output();
+    if (m.solve && m.nlhs == 2) {
+        w.resize(nd * nc);
+        check_info(plhs[1], rec, w, scalar[2], sparse);
+    }
+}
+
+// An input's header and bytes as they were before the call; for an opts
+// struct, every field's value too.
+void check_unchanged(const arg &g, const std::string &which)
+{
+    require(mxGetClassID(g.a) == g.cls && mxIsComplex(g.a) == g.complex &&
+                mxIsSparse(g.a) == g.sparse &&
+                mxGetNumberOfDimensions(g.a) == static_cast<int>(g.dims.size()) &&
+                mxGetM(g.a) == g.rows() && mxGetN(g.a) == g.cols(),
+            "an input's header changed", which);
+    require(mxGetPr(g.a) == g.pr_before && snapshot(g) == g.before, "an input's data changed",
+            which);
+    for (const field &f : g.fields) {
+        const std::string name = which + "." + field_names[f.name];
+        require(mxGetField(g.a, 0, field_names[f.name]) == f.value.a, "a field was replaced",
+                name);
+        if (!f.unset)
+            check_unchanged(f.value, name);
+    }
+}
+
+void take_snapshots(arg &g)
+{
+    g.before = snapshot(g);
+    g.pr_before = g.data ? mxGetPr(g.a) : nullptr;
+    for (field &f : g.fields)
+        if (!f.unset)
+            take_snapshots(f.value);
 }
 
 } // namespace
 
-void open_module(const char *path)
+void open_modules()
 {
-    char err[512];
-    the_module = mex_open(path, err, sizeof err);
-    if (!the_module) {
-        std::fprintf(stderr, "fuzz: %s\n", err);
-        std::exit(2);
+    const struct {
+        const char *env, *file;
+        mex_module **m;
+    } modules[] = {{"DOVEX_MODULE", DOVEX_MODULE_FILE, &fit_module},
+                   {"DOVEX_SOLVE_MODULE", DOVEX_SOLVE_MODULE_FILE, &solve_module}};
+    for (const auto &mod : modules) {
+        const char *env = std::getenv(mod.env);
+        char err[512];
+        *mod.m = mex_open(env && *env ? env : mod.file, err, sizeof err);
+        if (!*mod.m) {
+            std::fprintf(stderr, "fuzz: %s\n", err);
+            std::exit(2);
+        }
     }
-}
-
-const char *module_path()
-{
-    const char *env = std::getenv("DOVEX_MODULE");
-    return env && *env ? env : DOVEX_MODULE_FILE;
 }
 
 bool run_call(const std::uint8_t *data, std::size_t size)
 {
     reader in{data, size, 0};
     model m;
-    m.nlhs = in.byte() % 4;
-    m.nrhs = in.byte() % 12;
+    const std::uint8_t first = in.byte();
+    m.nlhs = first % 4;
+    m.solve = first & 4;
+    m.nrhs = in.byte() % (m.solve ? 13 : 12);
     m.ns = in.byte() % 9;
     m.nd = in.byte() % 9;
     m.nc = in.byte() % 5;
@@ -551,54 +872,50 @@ bool run_call(const std::uint8_t *data, std::size_t size)
     m.seed = in.byte();
 
     std::vector<arg> args;
-    for (int pos = 0; pos < m.nrhs; pos++)
+    std::vector<int> at(r_extra + 1, -1); // the position of each role
+    for (int pos = 0; pos < m.nrhs; pos++) {
         args.push_back(describe(in, m, pos));
-    const expectation x = expect(m, args);
-    if (!x.runnable)
+        at[m.role_of(pos)] = pos;
+    }
+    if (!expect(m, args, at, false).runnable)
         return false;
-    if (x.what == expectation::fit) {
-        bool small = args[0].cols() <= work_cap && args[1].cols() * args[0].cols() <= work_cap;
-        for (int pos = 0; pos < 9; pos++)
-            small = small && args[pos].data;
+    if (expect(m, args, at, false).what == expectation::fit) {
+        const arg &X = args[at[r_x]];
+        bool small = X.cols() <= work_cap && args[at[r_y]].cols() * X.cols() <= work_cap;
+        for (int r = r_x; r <= r_w0; r++)
+            small = small && (at[r] < 0 || args[at[r]].data);
         if (!small)
             return false;
     }
 
     for (int pos = 0; pos < m.nrhs; pos++)
-        build(args, pos, in);
+        build(m, args, pos, at, in);
     // A small sweep limit keeps every call quick; its edges below 1 and NaN
     // stay as they are.
-    if (m.nrhs > 8 && args[8].full_double() && args[8].data && args[8].numel() > 0) {
-        double *ms = mxGetPr(args[8].a);
+    if (at[r_sweeps] >= 0 && args[at[r_sweeps]].full_double() && args[at[r_sweeps]].data &&
+        args[at[r_sweeps]].numel() > 0) {
+        double *ms = mxGetPr(args[at[r_sweeps]].a);
         if (ms[0] > sweep_cap)
             ms[0] = sweep_cap;
     }
+    const expectation x = expect(m, args, at, true);
     std::vector<const mxArray *> prhs;
     for (arg &g : args) {
-        g.before = snapshot(g);
-        g.pr_before = g.data ? mxGetPr(g.a) : nullptr;
+        take_snapshots(g);
         prhs.push_back(g.a);
     }
 
     mxArray *plhs[4] = {nullptr, nullptr, nullptr, nullptr};
     standin_outcome out;
     std::srand(m.seed);
-    mex_call(the_module, m.nlhs, plhs, m.nrhs, prhs.data(), &out);
+    mex_call(m.solve ? solve_module : fit_module, m.nlhs, plhs, m.nrhs, prhs.data(), &out);
+    const int next_draw = std::rand();
     const std::string printed = standin_output();
     const std::size_t evals = standin_eval_count();
 
     // Whatever the outcome: the inputs as they were, nothing left behind.
-    for (std::size_t pos = 0; pos < args.size(); pos++) {
-        const arg &g = args[pos];
-        const std::string which = "argument " + std::to_string(pos + 1);
-        require(mxGetClassID(g.a) == g.cls && mxIsComplex(g.a) == g.complex &&
-                    mxIsSparse(g.a) == g.sparse &&
-                    mxGetNumberOfDimensions(g.a) == static_cast<int>(g.dims.size()) &&
-                    mxGetM(g.a) == g.rows() && mxGetN(g.a) == g.cols(),
-                "an input's header changed", which);
-        require(mxGetPr(g.a) == g.pr_before && snapshot(g) == g.before,
-                "an input's data changed", which);
-    }
+    for (std::size_t pos = 0; pos < args.size(); pos++)
+        check_unchanged(args[pos], "argument " + std::to_string(pos + 1));
     require(out.left_blocks == 0 && standin_live_blocks() == 0, "scratch memory left allocated",
             std::to_string(out.left_blocks) + " blocks, " + std::to_string(out.left_bytes) +
                 " bytes");
@@ -613,22 +930,30 @@ bool run_call(const std::uint8_t *data, std::size_t size)
                 "a call without inputs did something");
         break;
     case expectation::usage:
-        require(out.failed && id.empty() && message == "Incorrect number of arguments." &&
-                    printed == usage_line,
-                "wrong argument counts not refused with the usage line", message);
+        if (m.solve)
+            require(out.failed && id == "dovex_solve:badCount" &&
+                        starts_with(message, "dovex_solve takes 10 or 11 inputs") &&
+                        printed == solve_usage_line,
+                    "wrong argument counts not refused with the usage line", message);
+        else
+            require(out.failed && id.empty() && message == "Incorrect number of arguments." &&
+                        printed == usage_line,
+                    "wrong argument counts not refused with the usage line", message);
         require(out.callocs == 0 && out.arrays_created == 0, "allocated before the count check");
         break;
     case expectation::reject: {
-        require(out.failed, "a bad input was accepted", names[x.pos]);
-        require(contains(x.ids, id), "wrong identifier",
-                id + " for " + names[x.pos] + ": " + message);
+        require(out.failed, "a bad input was accepted", x.who);
+        require(contains(x.ids, id), "wrong identifier", id + " for " + x.who + ": " + message);
         bool named = false;
         for (const std::string &n : x.names)
             named = named || starts_with(message, n + " ");
         require(named && message.size() > 1 && message.back() == '.',
                 "the message does not name the argument and end with a full stop", message);
-        require(printed.empty() && out.callocs == 0 && out.arrays_created == 0,
-                "printed or allocated before the input checks");
+        require(printed.empty() && out.arrays_created == 0,
+                "printed or made an array before the input checks");
+        // dovex_solve reads opts.method with mxArrayToString, which takes
+        // scratch memory (and gives it back, as checked above).
+        require(out.callocs <= x.texts_read, "allocated before the input checks");
         break;
     }
     case expectation::fit:
@@ -637,21 +962,23 @@ bool run_call(const std::uint8_t *data, std::size_t size)
         require(evals == static_cast<std::size_t>(std::count(printed.begin(), printed.end(), '\n')) &&
                     evals <= sweep_cap,
                 "progress lines and drawnow calls do not pair up", printed);
+        require(x.opts.display || printed.empty(), "printed with display false", printed);
         for (std::size_t i = 0; i < evals; i++)
             require(std::strcmp(standin_eval(i), "drawnow") == 0, "not drawnow", standin_eval(i));
-        check_fit(m, args, plhs[0], printed);
+        check_fit(m, args, at, x, plhs, printed, next_draw);
         break;
     }
 
     // DOVEX_FUZZ_TRACE=1 shows what each call did, to follow an input by hand.
     if (const char *t = std::getenv("DOVEX_FUZZ_TRACE"); t && *t == '1') {
+        std::fprintf(stderr, "  %s: ", m.solve ? "dovex_solve" : "dovex_fit");
         if (out.failed)
-            std::fprintf(stderr, "  error %s: %s\n", out.id, out.message);
+            std::fprintf(stderr, "error %s: %s\n", out.id, out.message);
         else if (plhs[0])
-            std::fprintf(stderr, "  W %zux%zu, %zu progress lines\n", mxGetM(plhs[0]),
+            std::fprintf(stderr, "W %zux%zu, %zu progress lines\n", mxGetM(plhs[0]),
                          mxGetN(plhs[0]), evals);
         else
-            std::fprintf(stderr, "  no output\n");
+            std::fprintf(stderr, "no output\n");
     }
 
     for (mxArray *p : plhs)

@@ -57,7 +57,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    open_module(module_path());
+    open_modules();
     // Counting only the calls made: an input too large to allocate here is
     // passed over without one.
     const long warm_up = calls / 10;

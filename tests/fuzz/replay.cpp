@@ -35,7 +35,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    open_module(module_path());
+    open_modules();
     int run = 0, skipped = 0;
     for (const fs::path &f : files) {
         std::ifstream in(f, std::ios::binary);

@@ -14,7 +14,7 @@ using bytes = std::vector<std::uint8_t>;
 
 // Palette positions (call.cpp) of the values the seeds use.
 enum : std::uint8_t {
-    p_zero = 0, p_nzero = 1, p_one = 2, p_mone = 3, p_half = 4, p_nan = 6, p_inf = 7,
+    p_zero = 0, p_nzero = 1, p_one = 2, p_mone = 3, p_half = 4, p_two = 5, p_nan = 6, p_inf = 7,
     p_ninf = 8, p_denorm = 9, p_max = 12, p_1e300 = 15, p_exp_edge = 16, p_exp_over = 17,
     p_2_31 = 20, p_1e20 = 22, p_m1e20 = 23, p_three = 24, p_1em6 = 25, p_below_one = 27,
     p_2_54 = 28, p_nnan = 30, p_onehalf = 31,
@@ -26,7 +26,7 @@ const std::uint8_t v_quarter = 148, v_sixteenth = 145, v_two_and_half = 184;
 const std::uint8_t k_complex = 1, k_sparse = 2, k_class = 4, k_shape = 8, k_raw = 0x10,
                    k_derived = 0x20, k_const = 0x30;
 // Class byte values.
-const std::uint8_t c_single = 0, c_int32 = 1, c_logical = 3, c_cell = 11;
+const std::uint8_t c_single = 0, c_int32 = 1, c_logical = 3, c_char = 4, c_cell = 11;
 // Large dimensions: byte 240 + their position in large_dims.
 const std::uint8_t d_46341 = 241, d_65536 = 243, d_2_31 = 246, d_3e9 = 247, d_2_32 = 249,
                    d_2_62 = 252;
@@ -38,11 +38,12 @@ struct arg_bytes {
 
 struct call {
     std::uint8_t nlhs = 1, nrhs = 9, ns, nd, nc, extra, seed = 7;
+    bool solve = false; // a dovex_solve call: bit 2 of the first byte
     std::vector<arg_bytes> args;
 
     bytes encode() const
     {
-        bytes b{nlhs, nrhs, ns, nd, nc, extra, seed};
+        bytes b{static_cast<std::uint8_t>(nlhs | (solve ? 4 : 0)), nrhs, ns, nd, nc, extra, seed};
         for (const arg_bytes &s : args) {
             b.push_back(s.kind);
             b.insert(b.end(), s.desc.begin(), s.desc.end());
@@ -115,6 +116,67 @@ call fit(std::uint8_t ns, std::uint8_t nd, std::uint8_t nc, std::uint8_t extra,
     c.args[6].values = {lambda2};
     c.args[7].values = {tol};
     c.args[8].values = {sweeps};
+    return c;
+}
+
+// dovex_solve's opts (call.h): a struct (opts byte 1, or 3 for a 1 x 2
+// struct array) of the fields given, each its name byte, field byte, the
+// bytes describing it and its values.
+enum : std::uint8_t { o_penalty, o_weights, o_display, o_method, o_other_case, o_unknown };
+const std::uint8_t f_unset = 0x80, f_text = 0x40;
+// Method texts (call.h).
+enum : std::uint8_t { t_bound, t_quarter, t_newton, t_capital, t_nul, t_empty, t_longer, t_unknown };
+
+struct field_bytes {
+    std::uint8_t name, kind;
+    bytes desc, values;
+};
+
+arg_bytes opts(const std::vector<field_bytes> &fields, std::uint8_t form = 1)
+{
+    arg_bytes o;
+    o.kind = form;
+    o.desc.push_back(static_cast<std::uint8_t>(fields.size()));
+    for (const field_bytes &f : fields) {
+        o.desc.push_back(f.name);
+        o.desc.push_back(f.kind);
+        o.desc.insert(o.desc.end(), f.desc.begin(), f.desc.end());
+        o.values.insert(o.values.end(), f.values.begin(), f.values.end());
+    }
+    return o;
+}
+
+field_bytes method(std::uint8_t text)
+{
+    return {o_method, f_text, {text}, {}};
+}
+
+// Derived factors, picked by b % 8 from 0, 0.5, 1, 2, 3, 0.25, 1.5, 4.
+field_bytes factors(std::uint8_t name, bytes picks)
+{
+    return {name, k_derived, {}, picks};
+}
+
+field_bytes display(bool on)
+{
+    return {o_display, k_class, {c_logical}, {static_cast<std::uint8_t>(on)}};
+}
+
+// dovex_solve's call of fit()'s problem: W0 (zeros unless given) after Y,
+// two outputs, and opts when given.
+call solve(call c, const arg_bytes *o = nullptr, const bytes &w0 = {})
+{
+    c.solve = true;
+    c.nlhs = 2;
+    arg_bytes w;
+    w.kind = w0.empty() ? k_const : 0;
+    w.values = w0.empty() ? bytes{p_zero} : w0;
+    c.args.insert(c.args.begin() + 2, w);
+    c.nrhs = 10;
+    if (o) {
+        c.args.push_back(*o);
+        c.nrhs = 11;
+    }
     return c;
 }
 
@@ -362,6 +424,121 @@ int main(int argc, char **argv)
         c.args[1] = shape(0, {0, d_46341});
         write(d, "reject-pairs-past-32-bits", c);
     }
+
+    // dovex_solve: its fits, with and without options.
+    const arg_bytes all_opts = opts({factors(o_penalty, {0, 2, 1, 3}),
+                                     factors(o_weights, {2, 1, 3, 0, 7, 5}), display(false),
+                                     method(t_newton)});
+    const arg_bytes empty_opts{0, {0}, {}}; // any array: [] in the shape opts takes
+    write(d, "solve-basic", solve(fit(6, 4, 3, 0)));
+    write(d, "solve-opts-empty", solve(fit(6, 4, 3, 0), &empty_opts));
+    write(d, "solve-all-options", solve(fit(6, 4, 3, 1), &all_opts));
+    {
+        unsigned state = 3;
+        const bytes w0 = spread(12, state);
+        write(d, "solve-from-nonzero-start",
+              solve(fit(6, 4, 3, 0, v_quarter, v_sixteenth, p_1em6, p_three, false), &all_opts, w0));
+        write(d, "solve-edge-start", solve(fit(3, 2, 2, 0), nullptr,
+                                          {p_nan, p_inf, p_nzero, p_1e300}));
+    }
+    for (std::uint8_t t : {t_bound, t_quarter}) {
+        const arg_bytes o = opts({method(t), display(true), factors(o_penalty, {2, 2, 2, 2})});
+        write(d, std::string("solve-method-") + (t == t_bound ? "bound" : "quarter"),
+              solve(fit(6, 4, 3, 0), &o));
+    }
+    {
+        // Ones everywhere, display 1 as a double: the identity through opts.
+        const arg_bytes o = opts({factors(o_penalty, {2, 2, 2, 2}),
+                                  factors(o_weights, {2, 2, 2, 2, 2, 2}),
+                                  {o_display, 0, {}, {p_one}}, method(t_bound)});
+        write(d, "solve-options-of-ones", solve(fit(6, 4, 3, 0), &o));
+    }
+    {
+        // Zero weights for every sample, and a zero factor with no L2.
+        const arg_bytes o = opts({factors(o_weights, {0, 0, 0, 0, 0, 0}),
+                                  factors(o_penalty, {0, 0, 1, 0})});
+        write(d, "solve-zero-weights", solve(fit(6, 4, 3, 0, v_quarter, p_zero), &o));
+        write(d, "solve-no-samples", solve(fit(0, 3, 2, 0), &all_opts));
+    }
+    {
+        call c = fit(8, 6, 3, 0);
+        std::vector<int> e(c.args[0].values.begin(), c.args[0].values.end());
+        for (int &v : e)
+            if (v % 3 != 0)
+                v = unstored;
+        c.args[0].kind = k_sparse;
+        c.args[0].values = pattern(e);
+        const arg_bytes o = opts({factors(o_penalty, {0, 1, 2, 3, 4, 5}),
+                                  factors(o_weights, {1, 2, 3, 5, 6, 7, 0, 1}), method(t_newton)});
+        write(d, "solve-sparse-x-weighted", solve(c, &o));
+    }
+    {
+        call c = solve(fit(4, 3, 2, 0));
+        c.nlhs = 1;
+        write(d, "solve-one-output", c);
+        c.nlhs = 0;
+        write(d, "solve-no-output", c);
+        c.nlhs = 3;
+        write(d, "solve-count-three-outputs", c);
+        c.nlhs = 1;
+        c.nrhs = 9;
+        write(d, "solve-count-nine-inputs", c);
+        c.nrhs = 12;
+        c.args.push_back(empty_opts);
+        c.args.push_back(arg_bytes());
+        write(d, "solve-count-twelve-inputs", c);
+    }
+
+    // Every kind of bad W0 and opts; the first shared input refused under
+    // dovex_solve's name.
+    auto solve_reject = [&](const std::string &name, const arg_bytes *o, int pos = -1,
+                            arg_bytes s = {}) {
+        call c = solve(fit(3, 2, 2, 0), o);
+        if (pos >= 0)
+            c.args[pos] = s;
+        write(d, "solve-reject-" + name, c);
+    };
+    solve_reject("w0-size", nullptr, 2, shape(0, {2, 3}));
+    solve_reject("w0-single", nullptr, 2, arg_bytes{k_class, {c_single}, {}});
+    solve_reject("w0-complex", nullptr, 2, arg_bytes{k_complex, {}, {}});
+    solve_reject("w0-sparse", nullptr, 2, arg_bytes{k_sparse, {}, {}});
+    solve_reject("w0-3d", nullptr, 2, shape(0, {2, 2, 2}));
+    solve_reject("w0-rows-past-32-bits", nullptr, 2, shape(0, {d_3e9, 2}));
+    solve_reject("y-rows", nullptr, 1, shape(0, {2, 2}));
+    solve_reject("max-sweeps-empty", nullptr, 9, shape(0, {0, 3}));
+    const std::vector<std::pair<std::string, arg_bytes>> bad_opts = {
+        {"opts-cell", arg_bytes{0, {k_class, c_cell}, {}}},
+        {"opts-double", arg_bytes{0, {k_shape, 0, 1, 1}, {p_one}}},
+        {"opts-struct-array", opts({}, 3)},
+        {"opts-struct-no-fields-3d", arg_bytes{0, {k_class | k_shape, 12, 1, 1, 1, 2}, {}}},
+        {"opts-unknown-field", opts({display(true), {o_unknown, 0, {}, {p_one}}})},
+        {"opts-field-in-another-case", opts({{o_other_case, 0, {}, {2, 2}}})},
+        {"opts-unset-penalty", opts({{o_penalty, f_unset, {}, {}}})},
+        {"penalty-length", opts({{o_penalty, k_shape, {0, 3, 1}, {p_one, p_one, p_one}}})},
+        {"penalty-negative", opts({{o_penalty, 0, {}, {p_one, p_mone}}})},
+        {"penalty-nan", opts({{o_penalty, 0, {}, {p_one, p_nan}}})},
+        {"penalty-inf", opts({{o_penalty, 0, {}, {p_inf, p_one}}})},
+        {"penalty-negative-zero-then-subnormal", opts({{o_penalty, 0, {}, {p_nzero, p_denorm}},
+                                                       {o_weights, 0, {}, {p_ninf, 0, 0}}})},
+        {"penalty-sparse", opts({{o_penalty, k_sparse, {}, {1, p_one, 1, p_one}}})},
+        {"penalty-complex", opts({{o_penalty, k_complex, {}, {p_one, p_one, 0, 0}}})},
+        {"penalty-single", opts({{o_penalty, k_class, {c_single}, bytes(8, 0)}})},
+        {"weights-negative", opts({factors(o_penalty, {1, 1}), {o_weights, 0, {}, {p_one, p_one, p_mone}}})},
+        {"weights-length", opts({{o_weights, k_shape, {0, 2, 1}, {p_one, p_one}}})},
+        {"display-two", opts({{o_display, 0, {}, {p_two}}})},
+        {"display-nan", opts({{o_display, 0, {}, {p_nan}}})},
+        {"display-char", opts({{o_display, k_class, {c_char}, {'y', 0}}})},
+        {"display-logical-pair", opts({{o_display, k_class | k_shape, {c_logical, 0, 1, 2}, {1, 0}}})},
+        {"method-capital", opts({method(t_capital)})},
+        {"method-trailing-nul", opts({method(t_nul)})},
+        {"method-empty", opts({method(t_empty)})},
+        {"method-longer", opts({method(t_longer)})},
+        {"method-unknown-after-good-fields", opts({display(false), method(t_unknown)})},
+        {"method-double", opts({{o_method, 0, {}, {p_one}}})},
+        {"method-unset", opts({{o_method, f_unset, {}, {}}})},
+    };
+    for (const auto &[name, o] : bad_opts)
+        solve_reject(name, &o);
     std::printf("seeds written to %s\n", d.c_str());
     return 0;
 }

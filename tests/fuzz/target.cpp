@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // Loaded once, before the first input, so that the module's coverage
     // counters are registered when fuzzing starts.
-    open_module(module_path());
+    open_modules();
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // wine_calls: the Windows half of the wine tests. A Windows program, built
-// for each architecture, that loads the module (dovex_fit.mexw64 or
-// dovex_fit.mexw32) through the stand-in host (libmx.dll, libmex.dll) and
+// for each architecture, that loads the modules (dovex_fit.mexw64 or
+// dovex_fit.mexw32, dovex_solve's, ...) through the stand-in host (libmx.dll, libmex.dll) and
 // makes the calls named on its command line, so that one start of wine
 // serves the whole suite. It prints a block per call for the Linux side to
 // read and judge; it checks nothing itself.
@@ -14,14 +14,19 @@
 //                    the call in FILE, as call: does
 //     probe:PATH     loads PATH, a module called as [checks, info] =
 //                    NAME(opts) (tests/windows/host_probe.cpp)
+//     module:PATH    loads PATH, the module the calls after it make
 //
 // FILE, written by the test: int32 seed, nlhs, nrhs, then per input int32
-// rows, cols and rows*cols doubles, all little-endian.
+// rows, cols and rows*cols doubles, all little-endian; rows -1 is a 1 x 1
+// struct of cols fields, each an int32 name length, the name and its value
+// as an input; rows -2 a char row of cols bytes; rows -3 the logical
+// scalar cols.
 //
 // A block is "case ARG", then "key value" lines, then "end". Text values
 // escape backslash and newline; doubles are printed as their 64-bit
 // patterns in hex, so nothing is lost to formatting. A struct output is
-// printed as its fields, each NAME:CLASS:MxN, and :TEXT for a char one.
+// printed as its fields, each NAME:CLASS:MxN, and :TEXT for a char one;
+// then each double field on a line "field SLOT.NAME M N VALUES".
 #include "loader.h"
 
 #include <xmmintrin.h>
@@ -92,6 +97,63 @@ void draws(const char *arg)
     std::printf("\nrand_max %d\nend\n", RAND_MAX);
 }
 
+void print_doubles(const std::string &key, const mxArray *a)
+{
+    std::printf("%s %zu %zu", key.c_str(), mxGetM(a), mxGetN(a));
+    const double *p = mxGetPr(a);
+    for (std::size_t k = 0; k < mxGetNumberOfElements(a); k++)
+        std::printf(" %s", hex_bits(p[k]).c_str());
+    std::printf("\n");
+}
+
+// One input of a call FILE, a struct's fields read in turn; NULL when the
+// file ends early or is malformed.
+mxArray *read_input(FILE *f, int depth = 0)
+{
+    std::int32_t rows = 0, cols = 0;
+    if (!read_i32(f, rows) || !read_i32(f, cols) || cols < 0)
+        return nullptr;
+    if (rows == -1 && depth == 0) {
+        std::vector<std::string> names(static_cast<std::size_t>(cols));
+        std::vector<mxArray *> values;
+        for (std::string &name : names) {
+            std::int32_t n = 0;
+            if (!read_i32(f, n) || n <= 0 || n > 63)
+                break;
+            name.resize(static_cast<std::size_t>(n));
+            if (std::fread(&name[0], 1, name.size(), f) != name.size())
+                break;
+            mxArray *v = read_input(f, depth + 1);
+            if (!v)
+                break;
+            values.push_back(v);
+        }
+        if (values.size() != names.size()) {
+            for (mxArray *v : values)
+                mxDestroyArray(v);
+            return nullptr;
+        }
+        std::vector<const char *> p;
+        for (const std::string &name : names)
+            p.push_back(name.c_str());
+        return mex_struct(names.size(), p.data(), values.data());
+    }
+    if (rows == -2) {
+        std::string text(static_cast<std::size_t>(cols), ' ');
+        if (std::fread(&text[0], 1, text.size(), f) != text.size())
+            return nullptr;
+        return mxCreateString(text.c_str());
+    }
+    if (rows == -3)
+        return mxCreateLogicalScalar(cols != 0);
+    if (rows < 0)
+        return nullptr;
+    std::vector<double> v(static_cast<std::size_t>(rows) * cols);
+    if (std::fread(v.data(), sizeof(double), v.size(), f) != v.size())
+        return nullptr;
+    return mex_matrix(rows, cols, v.data());
+}
+
 // What every call prints of its outcome, and its outputs, which it then
 // destroys.
 void print_result(const standin_outcome &o, std::vector<mxArray *> &out)
@@ -117,12 +179,13 @@ void print_result(const standin_outcome &o, std::vector<mxArray *> &out)
                 }
             }
             std::printf("\n");
+            for (int k = 0; k < mxGetNumberOfFields(out[i]); k++)
+                if (const mxArray *f = mxGetFieldByNumber(out[i], 0, k); f && mxIsDouble(f))
+                    print_doubles("field " + std::to_string(i + 1) + "." +
+                                      mxGetFieldNameByNumber(out[i], k),
+                                  f);
         } else if (mxIsDouble(out[i])) {
-            std::printf("output %zu %zu %zu", i + 1, mxGetM(out[i]), mxGetN(out[i]));
-            const double *p = mxGetPr(out[i]);
-            for (std::size_t k = 0; k < mxGetNumberOfElements(out[i]); k++)
-                std::printf(" %s", hex_bits(p[k]).c_str());
-            std::printf("\n");
+            print_doubles("output " + std::to_string(i + 1), out[i]);
         }
         mxDestroyArray(out[i]);
     }
@@ -155,13 +218,10 @@ void call(const mex_module *m, const char *arg, const mex_module *seeder)
     }
     std::vector<mxArray *> in;
     for (std::int32_t i = 0; i < nrhs; i++) {
-        std::int32_t rows = 0, cols = 0;
-        if (!read_i32(f, rows) || !read_i32(f, cols) || rows < 0 || cols < 0)
+        mxArray *a = read_input(f);
+        if (!a)
             break;
-        std::vector<double> v(static_cast<std::size_t>(rows) * cols);
-        if (std::fread(v.data(), sizeof(double), v.size(), f) != v.size())
-            break;
-        in.push_back(mex_matrix(rows, cols, v.data()));
+        in.push_back(a);
     }
     std::fclose(f);
     if (static_cast<std::int32_t>(in.size()) != nrhs) {
@@ -230,7 +290,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "wine_calls: %s\n", err);
         return 1;
     }
-    mex_module *seeder = nullptr;
+    mex_module *seeder = nullptr, *first = m;
     for (int i = 2; i < argc; i++) {
         if (std::strncmp(argv[i], "draws:", 6) == 0) {
             draws(argv[i]);
@@ -239,6 +299,17 @@ int main(int argc, char **argv)
             call(m, argv[i], seeder);
         } else if (std::strncmp(argv[i], "probe:", 6) == 0) {
             probe(argv[i]);
+        } else if (std::strncmp(argv[i], "module:", 7) == 0) {
+            if (m != first)
+                mex_close(m);
+            m = mex_open(argv[i] + 7, err, sizeof err);
+            std::printf("case %s\n", argv[i]);
+            if (!m) {
+                std::printf("error %s\nend\n", escaped(err).c_str());
+                m = first;
+            } else {
+                std::printf("end\n");
+            }
         } else if (std::strncmp(argv[i], "seeder:", 7) == 0) {
             mex_close(seeder);
             seeder = mex_open(argv[i] + 7, err, sizeof err);
@@ -251,6 +322,8 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
     mex_close(seeder);
-    mex_close(m);
+    if (m != first)
+        mex_close(m);
+    mex_close(first);
     return 0;
 }

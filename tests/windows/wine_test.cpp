@@ -1,9 +1,11 @@
-// A Windows module, dovex_fit.mexw64 or dovex_fit.mexw32 (this program is
-// built once for each), run for real: wine_calls.exe loads it through the
-// stand-in libmx.dll and libmex.dll under wine and makes every call below in
-// one process (wine takes seconds to start), then these tests judge what it
-// printed against the Linux module dovex_fit.mexa64, called in this process
-// through the Linux stand-in host.
+// The Windows modules, dovex_fit.mexw64 or dovex_fit.mexw32 and dovex_solve's
+// (this program is built once for each architecture), run for real:
+// wine_calls.exe loads them through the stand-in libmx.dll and libmex.dll
+// under wine and makes every call below in one process (wine takes seconds
+// to start), then these tests judge what it printed against the Linux
+// modules dovex_fit.mexa64 and dovex_solve.mexa64, called in this process
+// through the Linux stand-in host, and dovex_solve's identity against the
+// same build's dovex_fit.
 //
 // The builds share all arithmetic but exp, which each takes from its own
 // runtime, and draw from their runtimes' rand(): msvcrt's on Windows, whose
@@ -107,15 +109,26 @@ extern "C" int rand(void)
 
 namespace {
 
+// A double matrix; or, as wine_calls' call files have it (rows -1, -2, -3),
+// a struct of the fields named, a char row or a logical scalar (cols).
 struct matrix {
+    matrix(std::int32_t r = 0, std::int32_t c = 0, std::vector<double> values = {},
+           std::string t = {})
+        : rows(r), cols(c), v(std::move(values)), text(std::move(t))
+    {
+    }
     std::int32_t rows, cols;
     std::vector<double> v;
+    std::string text;
+    std::vector<std::string> names;
+    std::vector<matrix> fields;
 };
 
 struct call_args {
     std::uint32_t seed;
     std::int32_t nlhs;
     std::vector<matrix> in;
+    bool solve = false; // a dovex_solve call, not dovex_fit
 };
 
 // What a call did, on either platform.
@@ -130,6 +143,7 @@ struct outcome {
     std::string seed_message;
     std::vector<matrix> outputs;
     std::string structs; // struct outputs as wine_calls prints them
+    std::map<std::string, matrix> fields; // their double fields, by SLOT.NAME
 };
 
 matrix scalar(double v)
@@ -163,6 +177,29 @@ call_args digits_fit(double max_sweeps)
              scalar(max_sweeps)}};
 }
 
+// dovex_solve on the digits fit: from W0 = 0 with no opts, or weighted and
+// factored (a factor of 0 among them), by the newton method, silent.
+call_args digits_solve(double max_sweeps, bool weighted)
+{
+    call_args c = digits_fit(max_sweeps);
+    c.solve = true;
+    c.nlhs = 2;
+    const std::int32_t nd = c.in[0].cols, ns = c.in[0].rows;
+    c.in.insert(c.in.begin() + 2, {nd, c.in[2].cols, std::vector<double>(nd * c.in[2].cols, 0.0)});
+    if (!weighted)
+        return c;
+    matrix penalty{nd, 1, {}}, weights{ns, 1, {}};
+    for (std::int32_t i = 0; i < nd; i++)
+        penalty.v.push_back((i % 4) * 0.5);
+    for (std::int32_t k = 0; k < ns; k++)
+        weights.v.push_back(1 + (k % 3) * 0.5);
+    matrix opts{-1, 4, {}};
+    opts.names = {"penalty", "weights", "method", "display"};
+    opts.fields = {penalty, weights, {-2, 6, {}, "newton"}, {-3, 0, {}}};
+    c.in.push_back(opts);
+    return c;
+}
+
 call_args counts(std::int32_t nlhs, std::size_t nrhs)
 {
     return {5, nlhs, std::vector<matrix>(nrhs, scalar(0.0))};
@@ -192,6 +229,9 @@ const std::map<std::string, call_args> &calls()
         {"ten_inputs", counts(1, 10)},  {"no_output", counts(0, 9)},
         {"two_outputs", counts(2, 9)},  {"short_y", short_y()},
         {"first_sweep", digits_fit(1)}, {"sweeps", digits_fit(fit_sweeps)},
+        {"solve_identity", digits_solve(fit_sweeps, false)},
+        {"solve_weighted_first_sweep", digits_solve(1, true)},
+        {"solve_weighted_sweeps", digits_solve(fit_sweeps, true)},
     };
     return c;
 }
@@ -199,23 +239,53 @@ const std::map<std::string, call_args> &calls()
 const unsigned draw_seeds[] = {1, 20240};
 const int draw_count = 12;
 
+mex_module *open_linux(const char *path)
+{
+    char err[512] = "";
+    mex_module *m = mex_open(path, err, sizeof err);
+    if (!m)
+        ADD_FAILURE() << err;
+    return m;
+}
+
+mxArray *to_array(const matrix &m)
+{
+    if (m.rows == -1) {
+        std::vector<const char *> names;
+        std::vector<mxArray *> values;
+        for (std::size_t k = 0; k < m.fields.size(); k++) {
+            names.push_back(m.names[k].c_str());
+            values.push_back(to_array(m.fields[k]));
+        }
+        return mex_struct(names.size(), names.data(), values.data());
+    }
+    if (m.rows == -2)
+        return mxCreateString(m.text.c_str());
+    if (m.rows == -3)
+        return mxCreateLogicalScalar(m.cols != 0);
+    return mex_matrix(m.rows, m.cols, m.v.data());
+}
+
+matrix doubles_of(const mxArray *a)
+{
+    const double *p = mxGetPr(a);
+    return {static_cast<std::int32_t>(mxGetM(a)), static_cast<std::int32_t>(mxGetN(a)),
+            std::vector<double>(p, p + mxGetNumberOfElements(a))};
+}
+
 // The same call through the Linux module, with rand() as set up by the
 // caller.
 outcome call_linux(const call_args &c)
 {
-    static mex_module *module = [] {
-        char err[512] = "";
-        mex_module *m = mex_open(DOVEX_MODULE_LINUX, err, sizeof err);
-        if (!m)
-            ADD_FAILURE() << err;
-        return m;
-    }();
+    static mex_module *fit = open_linux(DOVEX_MODULE_LINUX);
+    static mex_module *solve = open_linux(DOVEX_SOLVE_MODULE_LINUX);
+    mex_module *module = c.solve ? solve : fit;
     outcome r;
     if (!module)
         return r;
     std::vector<mxArray *> in;
     for (const matrix &m : c.in)
-        in.push_back(mex_matrix(m.rows, m.cols, m.v.data()));
+        in.push_back(to_array(m));
     std::vector<mxArray *> out(c.nlhs > 1 ? c.nlhs : 1);
     standin_outcome o;
     mex_call(module, c.nlhs, out.data(), static_cast<int>(in.size()),
@@ -228,14 +298,18 @@ outcome call_linux(const call_args &c)
     r.left_blocks = o.left_blocks;
     r.bad_frees = o.bad_frees;
     r.arrays_left = o.arrays_left;
-    for (mxArray *a : out)
-        if (a) {
-            const double *p = mxGetPr(a);
-            r.outputs.push_back({static_cast<std::int32_t>(mxGetM(a)),
-                                 static_cast<std::int32_t>(mxGetN(a)),
-                                 std::vector<double>(p, p + mxGetNumberOfElements(a))});
-            mxDestroyArray(a);
+    for (std::size_t i = 0; i < out.size(); i++) {
+        mxArray *a = out[i];
+        if (a && mxIsStruct(a)) {
+            for (int k = 0; k < mxGetNumberOfFields(a); k++)
+                if (const mxArray *f = mxGetFieldByNumber(a, 0, k); f && mxIsDouble(f))
+                    r.fields[std::to_string(i + 1) + "." + mxGetFieldNameByNumber(a, k)] =
+                        doubles_of(f);
+        } else if (a) {
+            r.outputs.push_back(doubles_of(a));
         }
+        mxDestroyArray(a);
+    }
     for (mxArray *a : in)
         mxDestroyArray(a);
     return r;
@@ -258,18 +332,29 @@ std::string quoted(const std::string &s)
     return q + "'";
 }
 
+void write_input(std::ofstream &f, const matrix &m)
+{
+    auto put = [&f](const void *p, std::size_t n) { f.write(static_cast<const char *>(p), n); };
+    put(&m.rows, 4);
+    put(&m.cols, 4);
+    put(m.v.data(), m.v.size() * sizeof(double));
+    put(m.text.data(), m.text.size());
+    for (std::size_t k = 0; k < m.fields.size(); k++) {
+        const std::int32_t n = static_cast<std::int32_t>(m.names[k].size());
+        put(&n, 4);
+        put(m.names[k].data(), m.names[k].size());
+        write_input(f, m.fields[k]);
+    }
+}
+
 void write_call(const fs::path &file, const call_args &c)
 {
     std::ofstream f(file, std::ios::binary);
-    auto put = [&f](const void *p, std::size_t n) { f.write(static_cast<const char *>(p), n); };
     const std::int32_t head[3] = {static_cast<std::int32_t>(c.seed), c.nlhs,
                                   static_cast<std::int32_t>(c.in.size())};
-    put(head, sizeof head);
-    for (const matrix &m : c.in) {
-        put(&m.rows, 4);
-        put(&m.cols, 4);
-        put(m.v.data(), m.v.size() * sizeof(double));
-    }
+    f.write(reinterpret_cast<const char *>(head), sizeof head);
+    for (const matrix &m : c.in)
+        write_input(f, m);
 }
 
 std::string unescaped(const std::string &s)
@@ -372,10 +457,17 @@ void parse(const std::string &text, wine_results &w)
             o.outputs.push_back(m);
         } else if (key == "struct") {
             o.structs += val + "\n";
+        } else if (key == "field") {
+            std::string at;
+            matrix m{0, 0, {}};
+            v >> at >> m.rows >> m.cols;
+            for (std::string h; v >> h;)
+                m.v.push_back(from_bits(h));
+            o.fields[at] = m;
         } else if (key == "error") {
             w.error += name + ": " + val + "\n";
         } else if (key == "end" && name.rfind("draws:", 0) != 0 &&
-                   name.rfind("seeder:", 0) != 0) {
+                   name.rfind("seeder:", 0) != 0 && name.rfind("module:", 0) != 0) {
             w.calls[name] = o;
         }
     }
@@ -397,11 +489,19 @@ wine_results run_wine()
     std::string args = quoted(windows_path(DOVEX_MODULE_WINDOWS));
     for (unsigned seed : draw_seeds)
         args += " draws:" + std::to_string(seed) + ":" + std::to_string(draw_count);
-    for (const auto &[name, c] : calls()) {
-        const fs::path file = dir / (name + ".bin");
-        write_call(file, c);
-        args += " " + quoted("call:" + windows_path(file));
+    // dovex_fit's calls, then dovex_solve's.
+    for (bool solve : {false, true}) {
+        if (solve)
+            args += " " + quoted("module:" + windows_path(DOVEX_SOLVE_MODULE_WINDOWS));
+        for (const auto &[name, c] : calls()) {
+            if (c.solve != solve)
+                continue;
+            const fs::path file = dir / (name + ".bin");
+            write_call(file, c);
+            args += " " + quoted("call:" + windows_path(file));
+        }
     }
+    args += " " + quoted("module:" + windows_path(DOVEX_MODULE_WINDOWS));
 #ifdef DOVEX_SEED_MODULE_WINDOWS
     // The sweeps call twice more, each after dovex_seed(fit_seed) in place
     // of wine_calls' own srand(fit_seed).
@@ -595,86 +695,149 @@ TEST(WineCalls, StructsLogicalsAndTextCrossTheDlls)
     EXPECT_EQ(o->bad_frees, 0u);
 }
 
+// dovex_fit's fit and dovex_solve's weighted, factored one by the newton
+// method, which prints nothing: what each prints, and the record it gives.
+struct fit_case {
+    const char *name;
+    std::string text; // the first sweep's progress line
+    bool solve;
+};
+const fit_case first_sweeps[] = {{"first_sweep", "sweep : 1, diff : 1.0000\n", false},
+                                 {"solve_weighted_first_sweep", "", true}};
+const fit_case later_sweeps[] = {{"sweeps", "", false}, {"solve_weighted_sweeps", "", true}};
+
+// info of a dovex_solve call: sweeps and visits as the prediction's.
+void expect_record(const outcome &o, const outcome &expected, int sweeps)
+{
+    EXPECT_EQ(o.structs, "2 sweeps:double:1x1 diffs:double:" + std::to_string(sweeps) +
+                             "x1 visits:double:" + std::to_string(sweeps) +
+                             "x1 converged:logical:1x1\n");
+    for (const char *f : {"2.sweeps", "2.visits"}) {
+        ASSERT_TRUE(o.fields.count(f) && expected.fields.count(f)) << f;
+        EXPECT_EQ(o.fields.at(f).v, expected.fields.at(f).v) << f;
+    }
+    EXPECT_EQ(o.arrays_left, 0u);
+}
+
 TEST(WineFit, FirstSweepMatchesTheLinuxBuild)
 {
-    const outcome *o = on_windows("first_sweep");
-    ASSERT_NE(o, nullptr);
-    const call_args &c = calls().at("first_sweep");
-    seed_glibc(c.seed);
-    const outcome lin = call_linux(c);
-    ASSERT_FALSE(lin.failed) << lin.message;
-    ASSERT_FALSE(o->failed) << o->message;
-    ASSERT_EQ(o->outputs.size(), 1u);
-    const matrix &W = o->outputs[0], &Wl = lin.outputs.at(0);
-    ASSERT_EQ(W.rows, Wl.rows);
-    ASSERT_EQ(W.cols, Wl.cols);
-    ASSERT_GT(zeros(Wl.v), 0u) << "the fit must leave zero weights for the draws to matter";
-    ASSERT_LT(zeros(Wl.v), Wl.v.size());
+    for (const fit_case &fc : first_sweeps) {
+        SCOPED_TRACE(fc.name);
+        const outcome *o = on_windows(fc.name);
+        ASSERT_NE(o, nullptr);
+        const call_args &c = calls().at(fc.name);
+        seed_glibc(c.seed);
+        const outcome lin = call_linux(c);
+        ASSERT_FALSE(lin.failed) << lin.message;
+        ASSERT_FALSE(o->failed) << o->message;
+        ASSERT_EQ(o->outputs.size(), 1u);
+        const matrix &W = o->outputs[0], &Wl = lin.outputs.at(0);
+        ASSERT_EQ(W.rows, Wl.rows);
+        ASSERT_EQ(W.cols, Wl.cols);
+        ASSERT_GT(zeros(Wl.v), 0u) << "the fit must leave zero weights for the draws to matter";
+        ASSERT_LT(zeros(Wl.v), Wl.v.size());
 
-    EXPECT_EQ(o->mxcsr, 0x1f80u) << "SSE arithmetic rounds to nearest, exceptions masked";
-    if (std::string(WINE_ARCH) == "win32") {
-        EXPECT_EQ(o->x87_cw, 0x027fu) << "the loader runs the module at 53-bit x87 precision";
+        EXPECT_EQ(o->mxcsr, 0x1f80u) << "SSE arithmetic rounds to nearest, exceptions masked";
+        if (std::string(WINE_ARCH) == "win32") {
+            EXPECT_EQ(o->x87_cw, 0x027fu) << "the loader runs the module at 53-bit x87 precision";
+        }
+        EXPECT_EQ(apart(W.v, Wl.v, rounding_allowance), std::vector<std::size_t>());
+        EXPECT_EQ(o->out, lin.out);
+        EXPECT_EQ(o->out, fc.text);
+        EXPECT_EQ(o->evals, fc.text.empty() ? 0u : 1u);
+        EXPECT_EQ(o->left_blocks, 0u);
+        EXPECT_EQ(o->bad_frees, 0u);
+        // One draw per pair, from the generator msvcrt shares with the host.
+        const int pairs = W.rows * W.cols;
+        EXPECT_EQ(o->next_draw, msvcrt_draws(c.seed, pairs + 1).back());
+        if (fc.solve) {
+            expect_record(*o, lin, 1);
+            EXPECT_EQ(o->fields.count("2.visits") ? o->fields.at("2.visits").v[0] : 0, pairs);
+        }
+
+        const w_diff d = compare(W.v, Wl.v);
+        std::printf(WINE_ARCH " %s, Windows against Linux: %zu of %zu weights (%zu zero on "
+                    "Linux) differ in their bits; largest difference %.3g of the largest weight, "
+                    "%.3g of the weight itself\n",
+                    fc.name, d.differ, W.v.size(), zeros(Wl.v), d.max_rel, d.max_own);
+        RecordProperty(std::string(fc.name) + "_weights_differing", static_cast<int>(d.differ));
+        RecordProperty(std::string(fc.name) + "_max_relative_difference",
+                       std::to_string(d.max_rel));
     }
-    EXPECT_EQ(apart(W.v, Wl.v, rounding_allowance), std::vector<std::size_t>());
-    EXPECT_EQ(o->out, lin.out);
-    EXPECT_EQ(o->out, "sweep : 1, diff : 1.0000\n");
-    EXPECT_EQ(o->evals, 1u);
-    EXPECT_EQ(o->left_blocks, 0u);
-    EXPECT_EQ(o->bad_frees, 0u);
-    // One draw per pair, from the generator msvcrt shares with the host.
-    const int pairs = W.rows * W.cols;
-    EXPECT_EQ(o->next_draw, msvcrt_draws(c.seed, pairs + 1).back());
-
-    const w_diff d = compare(W.v, Wl.v);
-    std::printf(WINE_ARCH " first sweep, Windows against Linux: %zu of %zu weights (%zu zero on Linux) "
-                "differ in their bits; largest difference %.3g of the largest weight, %.3g of "
-                "the weight itself\n",
-                d.differ, W.v.size(), zeros(Wl.v), d.max_rel, d.max_own);
-    RecordProperty("first_sweep_weights_differing", static_cast<int>(d.differ));
-    RecordProperty("first_sweep_max_relative_difference", std::to_string(d.max_rel));
 }
 
 TEST(WineFit, LaterSweepsFollowMsvcrtsDraws)
 {
-    const outcome *o = on_windows("sweeps");
+    for (const fit_case &fc : later_sweeps) {
+        SCOPED_TRACE(fc.name);
+        const outcome *o = on_windows(fc.name);
+        ASSERT_NE(o, nullptr);
+        ASSERT_FALSE(o->failed) << o->message;
+        ASSERT_EQ(o->outputs.size(), 1u);
+        const call_args &c = calls().at(fc.name);
+        const matrix &W = o->outputs[0];
+        const int pairs = W.rows * W.cols;
+
+        // The prediction: the Linux module drawing msvcrt's sequence.
+        seed_msvcrt(c.seed);
+        const outcome pred = call_linux(c);
+        source.msvcrt = false;
+        ASSERT_FALSE(pred.failed) << pred.message;
+        ASSERT_EQ(source.draws, static_cast<long>(pairs) * fit_sweeps)
+            << "the Linux module drew from this program's rand()";
+        // And the Linux build as it runs, on glibc's generator.
+        seed_glibc(c.seed);
+        const outcome lin = call_linux(c);
+        ASSERT_FALSE(lin.failed) << lin.message;
+
+        const std::vector<double> &Wp = pred.outputs.at(0).v, &Wl = lin.outputs.at(0).v;
+        EXPECT_EQ(apart(W.v, Wp, rounding_allowance), std::vector<std::size_t>());
+        EXPECT_EQ(o->out, pred.out);
+        EXPECT_EQ(o->evals, fc.solve ? 0u : static_cast<std::size_t>(fit_sweeps));
+        EXPECT_EQ(o->next_draw, msvcrt_draws(c.seed, pairs * fit_sweeps + 1).back());
+        if (fc.solve)
+            expect_record(*o, pred, fit_sweeps);
+
+        // Where the draws make the builds part, Windows parts from Linux, and
+        // nowhere else.
+        const std::vector<std::size_t> predicted = apart(Wp, Wl, rounding_allowance);
+        EXPECT_FALSE(predicted.empty()) << "the two generators lead to the same W here";
+        EXPECT_EQ(apart(W.v, Wl, rounding_allowance), predicted);
+
+        const w_diff dp = compare(W.v, Wp);
+        std::printf(WINE_ARCH " %s, %d sweeps: Windows against the msvcrt prediction: %zu of %zu "
+                    "weights differ in their bits, largest difference %.3g of the largest weight; "
+                    "against the Linux build on glibc's draws: %zu weights apart\n",
+                    fc.name, fit_sweeps, dp.differ, W.v.size(), dp.max_rel, predicted.size());
+        RecordProperty(std::string(fc.name) + "_weights_apart_from_linux",
+                       static_cast<int>(predicted.size()));
+        RecordProperty(std::string(fc.name) + "_max_relative_difference_from_prediction",
+                       std::to_string(dp.max_rel));
+    }
+}
+
+// dovex_solve from W0 = 0 with no opts is dovex_fit on the same build: the
+// same bits, text and draws.
+TEST(WineSolve, IdentityGivesDovexFitsBitsTextAndDraws)
+{
+    const outcome *o = on_windows("solve_identity"), *fit = on_windows("sweeps");
     ASSERT_NE(o, nullptr);
+    ASSERT_NE(fit, nullptr);
     ASSERT_FALSE(o->failed) << o->message;
     ASSERT_EQ(o->outputs.size(), 1u);
-    const call_args &c = calls().at("sweeps");
-    const matrix &W = o->outputs[0];
-    const int pairs = W.rows * W.cols;
-
-    // The prediction: the Linux module drawing msvcrt's sequence.
-    seed_msvcrt(c.seed);
-    const outcome pred = call_linux(c);
+    ASSERT_EQ(fit->outputs.size(), 1u);
+    const std::vector<double> &W = o->outputs[0].v, &Wf = fit->outputs[0].v;
+    ASSERT_EQ(W.size(), Wf.size());
+    EXPECT_EQ(std::memcmp(W.data(), Wf.data(), W.size() * sizeof(double)), 0)
+        << "W differs from dovex_fit's";
+    EXPECT_EQ(o->out, fit->out);
+    EXPECT_EQ(o->evals, fit->evals);
+    EXPECT_EQ(o->next_draw, fit->next_draw);
+    EXPECT_EQ(o->left_blocks, 0u);
+    seed_msvcrt(calls().at("solve_identity").seed);
+    const outcome pred = call_linux(calls().at("solve_identity"));
     source.msvcrt = false;
-    ASSERT_FALSE(pred.failed) << pred.message;
-    ASSERT_EQ(source.draws, static_cast<long>(pairs) * fit_sweeps)
-        << "the Linux module drew from this program's rand()";
-    // And the Linux build as it runs, on glibc's generator.
-    seed_glibc(c.seed);
-    const outcome lin = call_linux(c);
-    ASSERT_FALSE(lin.failed) << lin.message;
-
-    const std::vector<double> &Wp = pred.outputs.at(0).v, &Wl = lin.outputs.at(0).v;
-    EXPECT_EQ(apart(W.v, Wp, rounding_allowance), std::vector<std::size_t>());
-    EXPECT_EQ(o->out, pred.out);
-    EXPECT_EQ(o->evals, static_cast<std::size_t>(fit_sweeps));
-    EXPECT_EQ(o->next_draw, msvcrt_draws(c.seed, pairs * fit_sweeps + 1).back());
-
-    // Where the draws make the builds part, Windows parts from Linux, and
-    // nowhere else.
-    const std::vector<std::size_t> predicted = apart(Wp, Wl, rounding_allowance);
-    EXPECT_FALSE(predicted.empty()) << "the two generators lead to the same W here";
-    EXPECT_EQ(apart(W.v, Wl, rounding_allowance), predicted);
-
-    const w_diff dp = compare(W.v, Wp);
-    std::printf(WINE_ARCH " %d sweeps: Windows against the msvcrt prediction: %zu of %zu weights differ in "
-                "their bits, largest difference %.3g of the largest weight; against the Linux "
-                "build on glibc's draws: %zu weights apart\n",
-                fit_sweeps, dp.differ, W.v.size(), dp.max_rel, predicted.size());
-    RecordProperty("sweeps_weights_apart_from_linux", static_cast<int>(predicted.size()));
-    RecordProperty("sweeps_max_relative_difference_from_prediction", std::to_string(dp.max_rel));
+    expect_record(*o, pred, fit_sweeps);
 }
 
 #ifdef DOVEX_SEED_MODULE_WINDOWS
