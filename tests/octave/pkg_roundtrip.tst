@@ -23,7 +23,8 @@
 %!  nfail = str2double (regexp (out, '\n\s*FAIL\s+(\d+)', "tokens", "once"){1});
 %!endfunction
 
-%!shared root, prefix, version, tarball
+%!shared root, prefix, version, tarball, npass
+%! npass = NaN;
 %! root = getenv ("DOVEX_PKG_ROOT");
 %! version = getenv ("DOVEX_VERSION");
 %! prefix = fullfile (root, "prefix");
@@ -118,6 +119,7 @@
 %!test  # pkg test runs the installed package's tests, and they pass
 %! out = evalc ("pkg test dovex");
 %! [npass, nfail] = pkg_test_counts (out);
+%! ## npass stays for the next test, which breaks one test and runs them again
 %! assert (nfail, 0, out);
 %! assert (npass > 10, out);
 %! assert (! isempty (regexp (out, '/dovex_fit\.m\s+pass')), out);
@@ -126,7 +128,7 @@
 %!test  # pkg test reports a failing test of the installed copy
 %! help_file = fullfile (fileparts (which ("dovex_fit")), "dovex_fit.m");
 %! text = fileread (help_file);
-%! npass = pkg_test_counts (evalc ("pkg test dovex"));
+%! assert (npass > 10);
 %! unwind_protect
 %!   fid = fopen (help_file, "a");
 %!   fputs (fid, "\n%!assert (1 + 1, 3)\n");
