@@ -53,12 +53,17 @@ struct solve_options {
     // -1/4 sum_k s_k X(k,i)^2, a bound on one weight's curvature alone; or,
     // newton, also twice the current curvature, a bound over the moves short
     // enough that no sample's probability can change its distance from 0 or
-    // 1 by more than a factor of 2, whichever step promises more.
-    enum curvature_kind { classes, quarter, newton } curvature = classes;
+    // 1 by more than a factor of 2, whichever step promises more. block is
+    // no curvature of a visit but a method of its own (core/block.cpp): per
+    // class, a proximal Newton step on the whole column, its quadratic model
+    // maximised by coordinate descent, then a line search on the objective
+    // that keeps only ascents; it draws nothing from rand().
+    enum curvature_kind { classes, quarter, newton, block } curvature = classes;
 };
 
 // What each sweep did: diffs[n] (the relative change the stopping rule
-// compared with tol) and visits[n] (the pairs visited) for n < sweeps. The
+// compared with tol) and visits[n] (the pairs visited; for the block
+// method, its coordinate descent's visits) for n < sweeps. The
 // fit allocates both from the host and grows them as sweeps run; the caller
 // frees them with mxFree.
 struct sweep_record {
@@ -70,6 +75,8 @@ struct sweep_record {
 // dovex_approx_sparse (X then holding the stored values), generalised by
 // opts, its sweeps kept in *record. With the default opts it gives
 // dovex_approx's W, XW, E, Z, printed text and rand() draws bit for bit.
+// Defined in solve.cpp, apart from dovex_approx, so that a module calling
+// only dovex_approx links none of the block method (nor its log).
 void dovex_solve(double *W, const double *X, const std::int32_t *x_at,
                  const std::int32_t *x_rows, const double *Y, double *XW, double *E, double *Z,
                  double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,

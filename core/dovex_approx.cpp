@@ -9,6 +9,8 @@
 //                     shortcuts they take without changing a bit, for X
 //                     full or in compressed columns (dovex_approx_sparse)
 //   work.cpp          the work arrays, from the host and back
+//   solve.cpp         dovex_solve's entry point, which picks its fit
+//   block.cpp         dovex_solve's block method, a step per class
 //   fit.h             the structs and declarations these share
 //   colmajor.h        the column-major helpers; the step uses sign, get_max
 //
@@ -241,6 +243,12 @@ template <bool general> void fit(const problem &p, double tol, double max_sweeps
 
 } // namespace
 
+void solve_fit(const problem &p, double tol, double max_sweeps, bool display,
+               sweep_record &record)
+{
+    fit<true>(p, tol, max_sweeps, {display, &record});
+}
+
 void dovex_approx(double *W, const double *X, const double *Y, double *XW, double *E,
                   double *Z, double lambda1, double lambda2, double tol, double max_sweeps,
                   std::int32_t nd, std::int32_t ns, std::int32_t ny, std::int32_t nc)
@@ -258,17 +266,4 @@ void dovex_approx_sparse(double *W, const std::int32_t *x_at, const std::int32_t
     const compressed X{x_at, x_rows, x_values};
     const problem p{W, nullptr, Y, &X, XW, E, Z, lambda1, lambda2, nd, ns, ny, nc};
     fit<false>(p, tol, max_sweeps, {true, nullptr});
-}
-
-void dovex_solve(double *W, const double *X, const std::int32_t *x_at,
-                 const std::int32_t *x_rows, const double *Y, double *XW, double *E, double *Z,
-                 double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
-                 std::int32_t ns, std::int32_t ny, std::int32_t nc, const solve_options &opts,
-                 sweep_record &record)
-{
-    const compressed Xc{x_at, x_rows, X};
-    const problem p{W,  x_at ? nullptr : X, Y, x_at ? &Xc : nullptr, XW, E, Z, lambda1, lambda2,
-                    nd, ns, ny, nc, opts.penalty, opts.weights,
-                    opts.curvature};
-    fit<true>(p, tol, max_sweeps, {opts.display, &record});
 }

@@ -87,6 +87,13 @@ void release(work &w);
 // Appends a sweep to a dovex_solve record, growing its arrays as needed.
 void record_sweep(sweep_record &record, double diff, double visits);
 
+// dovex_solve's fits (solve.cpp picks one): the sweeps of dovex_approx.cpp
+// generalised, and the block method of block.cpp.
+void solve_fit(const problem &p, double tol, double max_sweeps, bool display,
+               sweep_record &record);
+void block_fit(const problem &p, double tol, double max_sweeps, bool display,
+               sweep_record &record);
+
 // features.cpp
 std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns);
 void learn_features(work &w, const problem &p);

@@ -7,7 +7,7 @@
 %   table, the chosen penalty, the accuracy on the held-out fifth, the share
 %   of non-zero weights and the time. It writes dovex_digits.png into the
 %   current folder: the cross-validation curve above the ten classes'
-%   weight maps.
+%   weight maps (each weight times its pixel's standard deviation).
 %
 %   Runs in MATLAB and Octave, also without a display, with the modules
 %   (dovex_fit, dovex_seed) and the toolbox functions on the path. For a
@@ -63,8 +63,8 @@ correct = sum(predicted == digit(held));
 fprintf('\nchosen lambda1: %.4g (lowest held-out loss), lambda2: %.4g\n', ...
         model.lambda1, model.lambda2);
 fprintf('held-out accuracy: %.4f (%d of %d)\n', correct / nnz(held), correct, nnz(held));
-fprintf('non-zero weights: %.4f (%d of %d)\n', model.nnz / numel(model.W), model.nnz, ...
-        numel(model.W));
+features = size(X, 2) * size(model.W, 2);   % the weights of the pixels, not the intercepts
+fprintf('non-zero weights: %.4f (%d of %d)\n', model.nnz / features, model.nnz, features);
 
 % The picture: the curve on top, the ten weight maps below.
 [fig, cv_axes] = dovex_plot_cv(cv);
@@ -76,7 +76,11 @@ for k = 1:10
     weight_axes(k) = axes('position', [0.03 + mod(k - 1, 5) * 0.19, ...
                                        0.35 - floor((k - 1) / 5) * 0.31, 0.15, 0.22]);
 end
-dovex_plot_weights(model, [8 8], 'Order', 'row', 'Axes', weight_axes);
+% The weights per standard deviation of each pixel, as the fit saw them: in
+% the pixels' own units a rarely lit pixel's weight would outshine the rest.
+shown = model;
+shown.W(1:end-1, :) = bsxfun(@times, model.W(1:end-1, :), model.scale');
+dovex_plot_weights(shown, [8 8], 'Order', 'row', 'Axes', weight_axes);
 png = fullfile(pwd, 'dovex_digits.png');
 if exist('OCTAVE_VERSION', 'builtin') && strcmp(get(fig, '__graphics_toolkit__'), 'gnuplot')
     device = '-dpngcairo';          % gnuplot's own PNG, no Ghostscript needed

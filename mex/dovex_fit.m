@@ -87,7 +87,12 @@
 %
 %   dovex version: unreleased sources
 %
-%   See also DOVEX_TRAIN, DOVEX_PREDICT, DOVEX_SEED, MAKE, DEMO_DIGITS.
+%   Building. In the project's mex/ folder or a CMake install folder, make
+%   (make.m there) rebuilds the modules for the host it runs in. The Octave
+%   package has no make.m: rebuild it by installing its tarball again, pkg
+%   install dovex-<version>.tar.gz (see README.md).
+%
+%   See also DOVEX_SOLVE, DOVEX_TRAIN, DOVEX_PREDICT, DOVEX_SEED, DEMO_DIGITS.
 
 function W = dovex_fit(varargin) %#ok<STOUT,INUSD>
 % Only reached when the compiled module is missing: it takes precedence over

@@ -13,6 +13,11 @@
 %   sequences on Linux (the GNU C library's rand()) and Windows (the
 %   Microsoft C runtime's).
 %
+%   On Linux, seeds 0 and 1 give the same draws: the GNU C library's srand
+%   takes a seed of 0 as 1. (dovex_path and dovex_cv give their fits the
+%   seeds Seed, Seed + 1, ..., so with Seed 0 their first two fits draw
+%   alike; each is still a fit of its own penalty and reproducible.)
+%
 %   dovex_train, dovex_path and dovex_cv call it for you through their
 %   'Seed' option.
 %

@@ -97,9 +97,9 @@ bool check_flag(const mxArray *v, const char *name, bool *flag)
     return false;
 }
 
-// opts.method: 'bound' (dovex_fit's curvature bound), 'quarter' or
-// 'newton'. mxArrayToString reads a char array alike in every host; a NUL
-// element ends its text early, so the element count must match too, or
+// opts.method: 'bound' (dovex_fit's curvature bound), 'quarter', 'newton'
+// or 'block'. mxArrayToString reads a char array alike in every host; a
+// NUL element ends its text early, so the element count must match too, or
 // ['newton' 0] would pass for 'newton'.
 bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
 {
@@ -108,7 +108,8 @@ bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
         solve_options::curvature_kind kind;
     } methods[] = {{"bound", solve_options::classes},
                    {"quarter", solve_options::quarter},
-                   {"newton", solve_options::newton}};
+                   {"newton", solve_options::newton},
+                   {"block", solve_options::block}};
     char *text = mxIsChar(v) && mxGetM(v) == 1 ? mxArrayToString(v) : nullptr;
     bool found = false;
     for (const auto &m : methods)
@@ -121,7 +122,7 @@ bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
         mxFree(text);
     if (!found)
         mexErrMsgIdAndTxt("dovex_solve:badOption",
-                          "opts.method must be 'bound', 'quarter' or 'newton'.");
+                          "opts.method must be 'bound', 'quarter', 'newton' or 'block'.");
     return found;
 }
 

@@ -29,9 +29,10 @@
 %              maximises a lower bound of the objective.
 %     display  true (default): dovex_fit's progress lines and drawnow;
 %              false: nothing printed, the same draws of rand().
-%     method   how far a visit may move its weight; every method only
-%              ever raises the objective (or leaves it), and gives the same
-%              bits on every run:
+%     method   how the weights move; every method only ever raises the
+%              objective (or leaves it), and gives the same bits on every
+%              run. The first three visit one weight at a time, each move
+%              costing an exp per sample of its class:
 %              'bound' (default)  dovex_fit's curvature bound per feature,
 %                        -1/2*(1-1/ny)*sum(s.*X(:,i).^2);
 %              'quarter'  the bound on one weight's own curvature,
@@ -46,7 +47,24 @@
 %                        Near the optimum of a well-separated problem,
 %                        where p*(1-p) is far below 1/4, steps are then
 %                        close to Newton's: far fewer sweeps, each about a
-%                        quarter dearer.
+%                        quarter dearer;
+%              'block'   a Newton step per class, class by class: with
+%                        p = E(:,j)./Z, v = s.*max(p.*(1-p), 1e-5) and
+%                        r = s.*(Y(:,j)-p), coordinate descent over the
+%                        features maximises the model
+%                          r'*X*D - 1/2*(X*D)'*diag(v)*(X*D) - penalty(W(:,j)+D)
+%                        (a full pass, then passes over its non-zero
+%                        weights until the largest move is at most 1/10
+%                        of the step, a full pass to check, at most 100
+%                        passes), and a line search tries W(:,j) + t*D for
+%                        t = 1, 1/2, ..., 2^-20 and keeps the first that
+%                        raises the objective, or leaves the column as it
+%                        was. exp and log run once per sample and trial,
+%                        not per weight moved. On standardised digits it
+%                        takes about a quarter of the sweeps of 'newton'
+%                        and a third of its time. It draws nothing from rand();
+%                        its visits count the coordinate descent's visits,
+%                        a feature's once per inner pass it takes part in.
 %
 %   info is a struct:
 %     sweeps     the number of sweeps that ran
@@ -55,7 +73,8 @@
 %                line prints it to 4 decimals); NaN while W is all zero
 %     visits     sweeps-by-1, the (feature, class) pairs visited in each
 %                sweep; the first visits every pair, later ones skip most
-%                zero weights at random, as dovex_fit does
+%                zero weights at random, as dovex_fit does ('block': the
+%                coordinate visits of its inner passes)
 %     converged  true when the loop ended because the last diff was tol or
 %                less, or because W stayed all zero (a diff of 0/0); false
 %                when it ran out of sweeps, never started, or ended on NaN
@@ -174,7 +193,7 @@ end
 %! [X, Y] = small_problem ();
 %! f = [1; 2; 0.5; 0];
 %! s = 0.5 + mod ((1:150)', 4);
-%! for method = {"bound", "quarter", "newton"}
+%! for method = {"bound", "quarter", "newton", "block"}
 %!   opts = struct ("penalty", f, "weights", s, "display", false, "method", method{1});
 %!   [W, info] = solve (X, Y, zeros (4, 3), 2, 0.3, 1e-12, 1e5, opts);
 %!   assert (info.converged);
@@ -182,12 +201,12 @@ end
 %!   assert (all (W(4,:) != 0));   # the unpenalised column is used
 %! endfor
 
-%!test  # 'quarter' and 'newton' ascend at every sweep, in fewer sweeps than 'bound'
+%!test  # 'quarter', 'newton' and 'block' ascend at every sweep, each in fewer sweeps than the one before
 %! [X, Y] = small_problem ();
 %! s = 1 + mod ((1:150)', 2);
 %! objective = @(W) sum (s .* sum (Y .* (X * W - log (sum (exp (X * W), 2))), 2)) - 0.2 * sum (abs (W(:))) - 0.01 * sum (W(:) .^ 2);
 %! sweeps = [];
-%! for method = {"bound", "quarter", "newton"}
+%! for method = {"bound", "quarter", "newton", "block"}
 %!   opts = struct ("display", false, "method", method{1}, "weights", s);
 %!   W = zeros (4, 3);
 %!   previous = objective (W);
@@ -199,7 +218,7 @@ end
 %!   [~, info] = solve (X, Y, zeros (4, 3), 0.2, 0.02, 1e-9, 1e5, opts);
 %!   sweeps(end+1) = info.sweeps;
 %! endfor
-%! assert (sweeps(2) < sweeps(1) && sweeps(3) < sweeps(2), "sweeps %s", mat2str (sweeps));
+%! assert (all (diff (sweeps) < 0), "sweeps %s", mat2str (sweeps));
 
 %!test  # integer sample weights are the data with those rows repeated
 %! [X, Y] = small_problem ();
@@ -259,5 +278,5 @@ end
 %!error <opts.weights must be finite and 0 or more; element 150 is Inf> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", [ones(149, 1); Inf]))
 %!error <opts.weights must be a full real double vector; it is single> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", single (ones (150, 1))))
 %!error <opts.display must be true or false> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("display", "yes"))
-%!error <opts.method must be 'bound', 'quarter' or 'newton'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", "Newton"))
-%!error <opts.method must be 'bound', 'quarter' or 'newton'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", ["newton", char(0)]))
+%!error <opts.method must be 'bound', 'quarter', 'newton' or 'block'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", "Newton"))
+%!error <opts.method must be 'bound', 'quarter', 'newton' or 'block'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", ["newton", char(0)]))

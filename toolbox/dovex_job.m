@@ -1,36 +1,73 @@
-%DOVEX_JOB  One fit of dovex_path or dovex_cv, as a worker process runs it.
-%   out = DOVEX_JOB(X, y, job) is dovex_train(X(job.rows,:), y(job.rows),
-%   job.args{:}), or, when that raises an error, a struct whose field
+%DOVEX_JOB  Fits of dovex_path or dovex_cv, as a worker process runs them.
+%   models = DOVEX_JOB(X, y, job) fits the samples job.rows of X (classes y,
+%   numbered 1..job.nc) at the penalties job.lambda1 and job.lambda2, each
+%   fit k after dovex_seed(job.seeds(k)), with the fit options job.opts
+%   (dovex_path's, checked; Weights and Offset for all samples of X), from
+%   the null model, or, with job.warm true, each from the one before.
+%   models{k} is the model of fit k, in the units of X, with a field
+%   failure: '' or why the fit failed (its W is then NaN). Errors are kept
+%   as failures; anything else that goes wrong gives a struct whose field
 %   dovex_job_error holds the error's identifier and message, which
-%   dovex_path and dovex_cv raise again. It is not meant to be called
+%   dovex_path and dovex_cv raise again as theirs. It is not meant to be called
 %   directly: it is public only because the parallel engines' worker
-%   processes can reach a function by its name alone, and Octave's
-%   parcellfun loses a worker's own errors.
+%   processes can reach a function by its name alone.
 %
-%   Example (what dovex_path does for each penalty):
+%   Example (what dovex_path does for two penalties):
 %       D = dlmread('data/iris.csv', ',', 1, 0);
-%       job = struct('rows', ':', 'args', {{'Lambda1', 1, 'Seed', 0, 'Display', 'off'}});
-%       model = dovex_job(D(:,1:4), D(:,5), job);
+%       opts = struct('Tol', 1e-4, 'MaxSweeps', 1000, 'Bias', true, 'Standardize', true, ...
+%                     'Weights', [], 'ClassWeight', [], 'PenaltyFactor', [], 'Offset', []);
+%       job = struct('fname', 'dovex_path', 'rows', ':', 'nc', 3, 'opts', opts, ...
+%                    'lambda1', [10 1], 'lambda2', [1 0.1], 'seeds', [0 1], 'warm', false);
+%       models = dovex_job(D(:,1:4), D(:,5) + 1, job);
 %
 %   dovex version: unreleased sources
 %
 %   See also DOVEX_PATH, DOVEX_CV.
 
-function out = dovex_job(X, y, job)
+function models = dovex_job(X, y, job)
 try
-    out = dovex_train(X(job.rows, :), y(job.rows), job.args{:});
+    models = fits(X, y, job);
 catch err
-    out = struct('dovex_job_error', struct('identifier', err.identifier, ...
-                                           'message', err.message));
+    % Whatever escaped (a module missing in a worker, memory): the caller
+    % raises it again, since parcellfun loses a worker's own errors.
+    models = struct('dovex_job_error', struct('identifier', err.identifier, ...
+                                              'message', err.message));
 end
 end
 
-%!test  # a fit, or its error as data
-%! X = [1 0; 0 1; 1 1; 0 0];
-%! job = struct ("rows", [1 2 3 4], "args", {{"Lambda1", 0.1, "Seed", 2, "Display", "off"}});
-%! m = dovex_job (X, [1; 2; 1; 2], job);
-%! direct = dovex_train (X, [1; 2; 1; 2], "Lambda1", 0.1, "Seed", 2, "Display", "off");
-%! assert (typecast (m.W(:), "uint64"), typecast (direct.W(:), "uint64"));
-%! job.args{2} = -1;
-%! out = dovex_job (X, [1; 2; 1; 2], job);
-%! assert (out.dovex_job_error.identifier, "dovex_train:badOption");
+function models = fits(X, y, job)
+opts = job.opts;
+if ~isempty(opts.Weights)
+    opts.Weights = opts.Weights(job.rows);
+end
+if ~isempty(opts.Offset)
+    opts.Offset = opts.Offset(job.rows, :);
+end
+try
+    d = design(job.fname, X(job.rows, :), y(job.rows), job.nc, opts);
+catch err
+    % Every fit of these samples fails alike.
+    model = struct('W', NaN, 'nnz', NaN, 'sweeps', 0, 'converged', false, 'objective', NaN, ...
+                   'fit_seconds', 0, 'notes', {{}}, 'failure', err.message, ...
+                   'failure_id', err.identifier);
+    models = repmat({model}, 1, numel(job.lambda1));
+    return
+end
+models = fit_path(job.fname, d, job.lambda1, job.lambda2, job.seeds, opts, job.warm, false, '');
+end
+
+%!test  # the fits of dovex_train, a failure kept as data
+%! X = [1 0; 0 1; 1 1; 0 0; 2 1; 1 2];
+%! y = [1; 2; 1; 2; 1; 2];
+%! opts = struct ("Tol", 1e-4, "MaxSweeps", 1000, "Bias", true, "Standardize", true, ...
+%!                "Weights", [], "ClassWeight", [], "PenaltyFactor", [], "Offset", []);
+%! job = struct ("fname", "dovex_path", "rows", [1 2 3 4 5 6], "nc", 2, "opts", opts, ...
+%!               "lambda1", [0.1 0.5], "lambda2", [0.01 0.05], "seeds", [2 3], "warm", false);
+%! models = dovex_job (X, y, job);
+%! direct = dovex_train (X, y, "Lambda1", 0.5, "Lambda2", 0.05, "Seed", 3, "Display", "off");
+%! assert (typecast (models{2}.W(:), "uint64"), typecast (direct.W(:), "uint64"));
+%! assert (models{2}.failure, "");
+%! job.rows = [1 3 5];                      # no sample of the second class
+%! models = dovex_job (X, y, job);
+%! assert (numel (models), 2);
+%! assert (isnan (models{1}.objective) && ! isempty (strfind (models{1}.failure, "weight above 0")));

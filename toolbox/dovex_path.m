@@ -1,13 +1,17 @@
 %DOVEX_PATH  Fit a classifier for every L1 penalty of a grid.
 %   path = DOVEX_PATH(X, labels) fits dovex_train's model for 20 values of
-%   lambda1, from lambda1_max (where every weight is zero) down to
+%   lambda1, from lambda1_max (where every feature's weight is zero) down to
 %   lambda1_max/1000, evenly spaced in log. path = DOVEX_PATH(X, labels,
-%   Name, Value, ...) sets options. Each fit k runs after
-%   dovex_seed(Seed + k - 1), so its bits depend only on its inputs and its
-%   own seed: the same in any order, in any session, serial or parallel.
-%   Predict with the k-th penalty's weights by dovex_predict(path, Xnew, k).
+%   Name, Value, ...) sets options. The fits run from the largest lambda1
+%   down, each starting from the fit before it (the first from the null
+%   model), and fit k runs after dovex_seed(Seed + k - 1), so the bits
+%   depend only on the inputs and the seeds: the same in any session,
+%   serial or parallel. Predict with the k-th penalty's weights by
+%   dovex_predict(path, Xnew, k).
 %
-%   X (full or sparse) and labels are those of dovex_train.
+%   X (full or sparse) and labels are those of dovex_train, and so is what
+%   is fitted (see its help): intercepts not penalised, features
+%   standardised by default.
 %
 %   Options (names in any case):
 %     'Lambda1'       the grid of L1 penalties, a vector of values of 0 or
@@ -18,6 +22,16 @@
 %     'Lambda2Ratio'  lambda2 = Lambda2Ratio * lambda1 for each fit;
 %                     default 0.1
 %     'Lambda2'       a fixed lambda2 for every fit instead
+%     'Tol'           as for dovex_train, for every fit
+%     'MaxSweeps'     as for dovex_train, for every fit
+%     'Bias'          as for dovex_train
+%     'Standardize'   as for dovex_train; the whole data's mean and
+%                     deviation, the same for every fit
+%     'Weights'       as for dovex_train
+%     'ClassWeight'   as for dovex_train; 'balanced' from the whole data's
+%                     class counts
+%     'PenaltyFactor' as for dovex_train
+%     'Offset'        as for dovex_train
 %     'Seed'          the first fit's seed; default 0
 %     'Parallel'      'auto' (default): the host's parallel engine when it
 %                     has one (Octave: parcellfun from the parallel package,
@@ -25,28 +39,38 @@
 %                     true: that engine or an error; false: one fit after
 %                     the other in this session
 %     'Workers'       the number of worker processes; default one per core
+%     'WarmStart'     true (default): the fits run from the largest lambda1
+%                     down, each starting from the one before (one job, so
+%                     one worker); false: each fit from the null model, a
+%                     job of its own, its bits those of dovex_train's fit
 %     'Display'       'off' (default) or 'final': one line per fit, in the
 %                     order of the grid, once the fits are done
-%     'Tol', 'MaxSweeps', 'Bias', 'Standardize', 'Offset'
-%                     as for dovex_train, the same for every fit
 %
 %   path is a struct; for n penalties:
 %     lambda1, lambda2   1-by-n, the penalties of each fit
 %     W                  (nd+1)-by-nc-by-n weights, fit k in W(:,:,k)
 %     nnz, sweeps, converged, objective, fit_seconds
 %                        1-by-n, as in dovex_train's model
+%     failure            1-by-n cell: '' or why fit k failed (its W, nnz
+%                        and objective are then NaN)
 %     seed               1-by-n, the seed of each fit
-%     classes, bias, scale, lambda1_max, tol, max_sweeps
+%     classes, bias, center, scale, lambda1_max, tol, max_sweeps, notes
 %                        as in dovex_train's model, shared by all fits
 %     engine, workers    what ran the fits: 'serial', 'parcellfun' or
 %                        'parfor', and how many processes
+%
+%   A fit that fails (its scores overflow exp) does not stop the others:
+%   it is recorded as above and warned about once (dovex_path:fitFailed).
+%   Fits that stop at MaxSweeps without converging are warned about once,
+%   with their count and penalties (dovex:notConverged).
 %
 %   The parallel engine starts its own worker processes, each with the
 %   modules and functions of this session's path; in Octave they are
 %   stopped again when DOVEX_PATH returns, also after an error or Ctrl-C.
 %
-%   Errors: those of dovex_train, as dovex_path:*, and dovex_path:noParallel
-%   when 'Parallel' is true and the host has no parallel engine.
+%   Errors: those of dovex_train's checks, as dovex_path:*, and
+%   dovex_path:noParallel when 'Parallel' is true and the host has no
+%   parallel engine, all before any fit.
 %
 %   Example:
 %       D = dlmread('data/digits.csv', ',', 1, 0);
@@ -64,28 +88,24 @@ if nargin < 2
 end
 [X, y, classes] = check_data('dovex_path', X, labels);
 nc = max(y);
-[opts, train_args, lambda1, lambda2, d] = path_options('dovex_path', X, y, nc, varargin, {});
+[opts, lambda1, lambda2, d] = path_options('dovex_path', X, y, nc, varargin);
 
 n = numel(lambda1);
 seeds = opts.Seed + (0:n-1);
-jobs = cell(1, n);
-for k = 1:n
-    jobs{k} = struct('rows', ':', 'args', {[train_args, {'Lambda1', lambda1(k), ...
-        'Lambda2', lambda2(k), 'Seed', seeds(k), 'Offset', opts.Offset, 'Display', 'off'}]});
-end
-% The slowest fits, at the smallest penalties, go first so that the
-% workers finish together.
-[~, order] = sort(lambda1);
-fit = @(job) dovex_job(X, y, job);
-[models, engine, workers] = run_jobs('dovex_path', fit, jobs(order), opts.Parallel, opts.Workers);
-models(order) = models;
+models = path_jobs('dovex_path', X, y, nc, {':'}, opts, lambda1, lambda2, seeds);
+[engine, workers] = deal(models.engine, models.workers);
+models = models.fits;
 
 path = struct('lambda1', lambda1, 'lambda2', lambda2, ...
     'W', zeros(size(d.X, 2), nc, n), 'nnz', zeros(1, n), 'sweeps', zeros(1, n), ...
     'converged', false(1, n), 'objective', zeros(1, n), 'fit_seconds', zeros(1, n), ...
-    'seed', seeds, 'classes', {classes}, 'bias', opts.Bias, 'scale', d.scale, ...
-    'lambda1_max', d.lambda1_max, 'tol', opts.Tol, 'max_sweeps', opts.MaxSweeps, ...
-    'engine', engine, 'workers', workers);
+    'failure', {cell(1, n)}, 'seed', seeds, 'classes', {classes}, 'bias', opts.Bias, ...
+    'center', [], 'scale', [], 'lambda1_max', d.lambda1_max, 'tol', opts.Tol, ...
+    'max_sweeps', opts.MaxSweeps, 'notes', {models{1}.notes}, 'engine', engine, ...
+    'workers', workers);
+if opts.Standardize
+    [path.center, path.scale] = deal(d.center, d.scale);
+end
 for k = 1:n
     m = models{k};
     path.W(:, :, k) = m.W;
@@ -94,10 +114,12 @@ for k = 1:n
     path.converged(k) = m.converged;
     path.objective(k) = m.objective;
     path.fit_seconds(k) = m.fit_seconds;
+    path.failure{k} = m.failure;
     if strcmp(opts.Display, 'final')
         fprintf('fit %d of %d: %s\n', k, n, fit_summary(m));
     end
 end
+report_fits('dovex_path', models, lambda1);
 end
 
 %!function bits = bits_of (W)
@@ -113,8 +135,8 @@ end
 %! X = [mod(t * 7, 11) / 11, mod(t * 5, 13) / 13, floor((t - 1) / 30) + mod(t, 3) / 4];
 %! label = floor ((t - 1) / 30);
 
-%!test  # each fit is dovex_train's from its own seed; the default grid
-%! p = dovex_path (X, label, "Seed", 10, "MaxSweeps", 200, "Parallel", false);
+%!test  # without warm starts each fit is dovex_train's from its own seed; the default grid
+%! p = dovex_path (X, label, "Seed", 10, "MaxSweeps", 200, "Parallel", false, "WarmStart", false);
 %! assert (numel (p.lambda1), 20);
 %! assert (p.lambda1(1), p.lambda1_max);
 %! assert (p.lambda1(end), p.lambda1_max / 1000, 1e-12 * p.lambda1_max);
@@ -153,22 +175,40 @@ end
 %! assert (p.lambda1, [0.5 4 1]);
 %! assert (p.lambda2, [0.2 0.2 0.2]);
 %! assert (p.nnz(2) <= p.nnz(3) && p.nnz(3) <= p.nnz(1));
+%! ## the largest penalty is fitted first, from the null model
 %! m = dovex_train (X, label, "Lambda1", 4, "Lambda2", 0.2, "Seed", 1, "Display", "off");
 %! assert (bits_of (p.W(:,:,2)), bits_of (m.W));
 
-%!test  # a sparse X: the bits of the full path
+%!test  # warm starts: each fit from the one before reaches the cold fit's optimum, in fewer sweeps
+%! args = {X, label, "Lambda1", [4 2 1 0.5 0.25], "Tol", 1e-8, "MaxSweeps", 50000, "Parallel", false};
+%! warm = dovex_path (args{:});
+%! cold = dovex_path (args{:}, "WarmStart", false);
+%! assert (bits_of (warm.W(:,:,1)), bits_of (cold.W(:,:,1)));
+%! assert (warm.converged & cold.converged);
+%! assert (warm.objective, cold.objective, 1e-6 * abs (cold.objective));
+%! assert (sum (warm.sweeps) < sum (cold.sweeps));
+
+%!test  # a sparse X: the bits of the full path; standardised, scaled only
 %! S = sparse (X .* (X > 0.4));
-%! p = dovex_path (S, label, "Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false);
-%! q = dovex_path (full (S), label, "Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false);
+%! args = {"Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false, "Standardize", false};
+%! p = dovex_path (S, label, args{:});
+%! q = dovex_path (full (S), label, args{:});
 %! assert (bits_of (p.W), bits_of (q.W));
 %! assert ([p.nnz; p.sweeps], [q.nnz; q.sweeps]);
+%! p = dovex_path (S, label, "Lambda1", [3 1 0.3], "Parallel", false, "Tol", 1e-8);
+%! q = dovex_path (full (S) ./ p.scale, label, "Lambda1", [3 1 0.3], "Parallel", false, ...
+%!                 "Tol", 1e-8, "Standardize", false);
+%! assert (p.center, [0 0 0]);
+%! assert (p.W(1:3,:,:) .* p.scale', q.W(1:3,:,:), 1e-6);
+%! assert (p.W(4,:,:), q.W(4,:,:), 1e-6);
 
 %!test  # the parallel engine gives the very same bits, and stops its workers
 %! if (! have_parallel ())
 %!   return;
 %! endif
-%! serial = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", false);
-%! parallel = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", true, "Workers", 2);
+%! serial = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", false, "WarmStart", false);
+%! parallel = dovex_path (X, label, "Lambda1", [3 1 0.3 0.1], "Parallel", true, "Workers", 2, ...
+%!                        "WarmStart", false);
 %! assert (parallel.engine, "parcellfun");
 %! assert (parallel.workers, min (2, nproc ()));
 %! assert (bits_of (parallel.W), bits_of (serial.W));
@@ -176,17 +216,35 @@ end
 %! [~, children] = system (sprintf ("ps -o pid= --ppid %d", getpid ()));
 %! assert (numel (strsplit (strtrim (children))), 1);   # the ps itself, no worker
 
-%!test  # a worker's error comes back with its identifier
-%! if (! have_parallel ())
-%!   return;
-%! endif
-%! try
-%!   dovex_path (zeros (3, 1), [1; 1; 2], "Offset", repmat ([709, 708.9], 3, 1), ...
-%!               "Lambda1", [0 0], "Lambda2", 1e-3, "Parallel", true);
-%!   error ("no error");
-%! catch err
-%!   assert (err.identifier, "dovex_train:diverged");
-%! end_try_catch
+%!test  # fits that fail are recorded and warned about once; the rest complete
+%! A = [X(:,1:2), [1e200; zeros(89, 1)]];
+%! for parallel = [false, true]
+%!   if (parallel && ! have_parallel ())
+%!     continue;
+%!   endif
+%!   lastwarn ("");
+%!   out = evalc ('p = dovex_path (A, label, "Lambda1", [2 0.5], "Standardize", false, "Parallel", parallel);');
+%!   [msg, id] = lastwarn ();
+%!   assert (id, "dovex_path:fitFailed");
+%!   assert (numel (regexp (out, '^warning: dovex_path', "lineanchors")), 1);
+%!   assert (regexp (msg, '^dovex_path: 2 of 2 fits failed, at lambda1 2, 0.5; the first: the fit overflowed'));
+%!   assert (all (isnan (p.W(:))) && all (isnan ([p.nnz, p.objective])));
+%!   assert (! any (p.converged));
+%!   assert (strncmp (p.failure, "the fit overflowed", 18));
+%!   ## standardised, the same data fit
+%!   q = dovex_path (A, label, "Lambda1", [2 0.5], "Parallel", parallel);
+%!   assert (all (isfinite (q.W(:))) && all (strcmp (q.failure, "")));
+%! endfor
+
+%!test  # fits that run out of sweeps: one warning with their count and penalties
+%! lastwarn ("");
+%! out = evalc ('p = dovex_path (X, label, "Lambda1", [100 1 0.1], "MaxSweeps", 3, "Parallel", false);');
+%! [msg, id] = lastwarn ();
+%! assert (id, "dovex:notConverged");
+%! assert (numel (regexp (out, '^warning: dovex_path', "lineanchors")), 1);
+%! assert (p.converged, [true false false]);
+%! assert (p.sweeps, [1 3 3]);
+%! assert (regexp (msg, '^dovex_path: 2 of 3 fits stopped at MaxSweeps without converging, at lambda1 1, 0.1\.'));
 
 %!test  # Display final: one line per fit, in the order of the grid
 %! out = evalc ('dovex_path (X, label, "Lambda1", [2 1], "Display", "final", "Parallel", false);');
@@ -206,6 +264,9 @@ end
 %!error id=dovex_path:badOption dovex_path (X, label, "Parallel", "maybe")
 %!error id=dovex_path:badOption dovex_path (X, label, "Workers", 0)
 %!error id=dovex_path:badOption dovex_path (X, label, "Folds", 3)
+%!error id=dovex_path:badOption dovex_path (X, label, "Tol", -1)
+%!error id=dovex_path:badOption dovex_path (X, label, "PenaltyFactor", [1 1])
+%!error id=dovex_path:badOption dovex_path (X, label, "Weights", ones (89, 1))
 %!error id=dovex_path:notFinite dovex_path ([X(1:end-1,:); NaN 0 0], label)
 %!error id=dovex_path:oneClass dovex_path (X, zeros (90, 1))
 %!error id=dovex_predict:badIndex dovex_predict (dovex_path (X, label, "Lambda1", [1 2]), X)

@@ -5,9 +5,10 @@
 %   chosen penalties marked: lambda1_min (lowest loss, solid line) and
 %   lambda1_1se (dashed). The lower panel shows the mean number of non-zero
 %   weights against the same axis.
-%   h = DOVEX_PLOT_CV(cv, 'Axes', [ax_loss ax_nnz]) draws into two existing
-%   axes instead, for a figure of one's own. [h, ax] = DOVEX_PLOT_CV(...)
-%   also returns the two axes.
+%   h = DOVEX_PLOT_CV(cv, Name, Value) sets options:
+%     'Axes'   two existing axes, [ax_loss ax_nnz], to draw into instead,
+%              for a figure of one's own
+%   [h, ax] = DOVEX_PLOT_CV(...) also returns the two axes.
 %
 %   It works without a display (octave-cli on a server): the figure is then
 %   invisible and drawn with the gnuplot toolkit. Save it with
@@ -30,14 +31,10 @@ fields = {'lambda1', 'loss_mean', 'loss_se', 'nnz_mean', 'lambda1_min', 'lambda1
 if nargin < 1 || ~isstruct(cv) || ~isscalar(cv) || ~all(isfield(cv, fields))
     error('dovex_plot_cv:badInput', 'cv must be a struct from dovex_cv.');
 end
-ax = [];
-if numel(varargin) == 2 && ischar(varargin{1}) && strcmpi(varargin{1}, 'Axes')
-    ax = varargin{2};
-    if numel(ax) ~= 2 || ~all(ishghandle(ax(:))) || ~all(strcmp(get(ax(:), 'type'), 'axes'))
-        error('dovex_plot_cv:badOption', 'option ''Axes'' must be two axes handles.');
-    end
-elseif ~isempty(varargin)
-    error('dovex_plot_cv:badOption', 'the only option is ''Axes'', two axes handles.');
+opts = parse_options('dovex_plot_cv', varargin);
+ax = opts.Axes;
+if ~isempty(ax) && numel(ax) ~= 2
+    error('dovex_plot_cv:badOption', 'option ''Axes'' must be two axes handles.');
 end
 if isempty(ax)
     h = new_figure([100 100 800 700]);

@@ -82,25 +82,11 @@ set(bar, 'position', [where(1) + where(3) + 0.01, where(2), 0.015, where(4)]);
 end
 
 function [order, ax] = options(args, nc)
-order = 'column';
-ax = [];
-if mod(numel(args), 2) ~= 0
-    error('dovex_plot_weights:badOption', 'options come in name-value pairs.');
-end
-for k = 1:2:numel(args)
-    name = args{k};
-    value = args{k + 1};
-    if ischar(name) && strcmpi(name, 'Order') && ischar(value) && ...
-            any(strcmpi(value, {'column', 'row'}))
-        order = lower(value);
-    elseif ischar(name) && strcmpi(name, 'Axes') && numel(value) == nc && ...
-            all(ishghandle(value(:))) && all(strcmp(get(value(:), 'type'), 'axes'))
-        ax = value(:)';
-    else
-        error('dovex_plot_weights:badOption', ...
-              ['the options are ''Order'' (''column'' or ''row'') and ''Axes'' ', ...
-               '(%d axes handles, one per class).'], nc);
-    end
+opts = parse_options('dovex_plot_weights', args);
+[order, ax] = deal(opts.Order, opts.Axes);
+if ~isempty(ax) && numel(ax) ~= nc
+    error('dovex_plot_weights:badOption', ...
+          'option ''Axes'' must be %d axes handles, one per class; it has %d.', nc, numel(ax));
 end
 end
 

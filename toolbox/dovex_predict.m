@@ -1,6 +1,7 @@
 %DOVEX_PREDICT  Classify samples with a model from dovex_train or dovex_path.
 %   [labels, P, scores] = DOVEX_PREDICT(model, X) classifies the rows of X
-%   with a model from dovex_train or dovex_cv (its field model).
+%   with a model from dovex_train, or with the refit of a cross-validation
+%   from dovex_cv (cv itself, or cv.model).
 %   [...] = DOVEX_PREDICT(path, X, k) uses the k-th penalty of a path from
 %   dovex_path.
 %
@@ -8,7 +9,8 @@
 %            model was fitted to (without the bias column); finite; full or
 %            sparse.
 %   scores   n-by-nc: X*W plus the bias row, in the units of X (a
-%            standardised model's W is already scaled back). A model fitted
+%            standardised model's W is already scaled back, and its
+%            centring is in the bias row). A model fitted
 %            with an Offset does not add it: add the offset's rows to
 %            scores and take dovex_predict's softmax yourself if needed.
 %   P        n-by-nc class probabilities, the softmax of scores, computed
@@ -33,6 +35,9 @@
 function [labels, P, scores] = dovex_predict(model, X, k)
 if nargin < 2
     error('dovex_predict:badModel', 'usage: [labels, P, scores] = dovex_predict(model, X)');
+end
+if isstruct(model) && isscalar(model) && isfield(model, 'model') && ~isfield(model, 'W')
+    model = model.model;            % a cross-validation predicts with its refit
 end
 if ~isstruct(model) || ~isscalar(model) || ~all(isfield(model, {'W', 'classes', 'bias'}))
     error('dovex_predict:badModel', ...

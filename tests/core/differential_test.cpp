@@ -11,7 +11,7 @@
 // reference too: with its default options on every problem (the identity
 // with dovex_approx), and with random penalty factors, sample weights, the
 // quarter curvature and silent sweeps on problems of their own, its record
-// of the sweeps included.
+// of the sweeps included, and its block method with all of these.
 #include "data.h"
 #include "dovex.h"
 #include "host.h"
@@ -62,14 +62,15 @@ struct fit_run {
     std::vector<void *> frees;
     long live = 0;
     std::vector<double> diffs, visits; // a dovex_solve record
-    bool solve = false;
+    bool solve = false, block = false;
 };
 
 enum fitter { reference, core_full, core_compressed, solve_full, solve_compressed };
 
 fit_run run(const fit_case &c, fitter f)
 {
-    fit_run r{c.W, c.XW, c.E, c.Z, "", 0, 0, {}, {}, 0, {}, {}, f >= solve_full};
+    fit_run r{c.W, c.XW, c.E, c.Z, "", 0, 0, {}, {}, 0, {}, {}, f >= solve_full,
+              c.opts.curvature == solve_options::block};
     solve_options opts = c.opts;
     opts.penalty = c.penalty.empty() ? nullptr : c.penalty.data();
     opts.weights = c.weights.empty() ? nullptr : c.weights.data();
@@ -164,6 +165,21 @@ std::string agree(const fit_run &ref, const fit_run &opt)
         d = "printed text differs:\n" + ref.out + "---\n" + opt.out;
     if (d.empty() && (ref.evals != opt.evals || ref.next_draw != opt.next_draw))
         d = "host commands or rand() draws differ";
+    // The block method's scratch: the same eleven blocks whatever the
+    // sweeps (nothing allocated in its loops) besides the record's, all
+    // given back, x_col all +0.0 again.
+    if (opt.block) {
+        size_t record_blocks = 0;
+        for (size_t room = 0; room < opt.diffs.size(); room = room < 64 ? 64 : 2 * room)
+            record_blocks += 2;
+        if (d.empty() && (opt.allocs.size() != 11 + record_blocks ||
+                          opt.frees.size() != opt.allocs.size() || opt.live != 0))
+            d = "block scratch: not eleven blocks, or not all given back";
+        for (size_t k = 0; d.empty() && k < opt.allocs[6].at_free.size(); k++)
+            if (bits(opt.allocs[6].at_free[k]) != 0)
+                d = "x_col not left all +0.0";
+        return d;
+    }
     // The host sees the same seven work arrays first, with the same sizes,
     // and gets every block back in allocation order; the two of them whose
     // contents the fit uses must end the same.
@@ -226,6 +242,10 @@ std::string compare(const fit_case &c)
         if (!d.empty())
             d = std::string("dovex_solve, X ") + (full ? "full" : "compressed") + ": " + d;
     }
+    // The block method draws nothing from rand().
+    std::srand(c.seed);
+    if (d.empty() && c.opts.curvature == solve_options::block && ref.next_draw != std::rand())
+        d = "the block method drew from rand()";
     return d.empty() ? d : c.what + ": " + d;
 }
 
@@ -421,9 +441,10 @@ fit_case make_case(std::uint64_t seed, const recipe &how)
                 c.weights.push_back(r.chance(0.5) ? values[r.below(5)] : 2.0 * r.uniform());
         c.opts.display = r.chance(0.5);
         const solve_options::curvature_kind kinds[] = {
-            solve_options::classes, solve_options::quarter, solve_options::newton};
-        c.opts.curvature = kinds[r.below(3)];
-        const char *kind_names[] = {"", ", quarter", ", newton"};
+            solve_options::classes, solve_options::quarter, solve_options::newton,
+            solve_options::block};
+        c.opts.curvature = kinds[r.below(4)];
+        const char *kind_names[] = {"", ", quarter", ", newton", ", block"};
         what << ", " << c.penalty.size() << " factors, " << c.weights.size() << " weights, "
              << (c.opts.display ? "shown" : "silent") << kind_names[c.opts.curvature];
         c.what = what.str();
@@ -588,4 +609,10 @@ TEST(Differential, RealDataOverManySweeps)
     EXPECT_EQ(compare(from_data("iris", 1.0, 150, 0.0, 0.0, 50)), "");
     EXPECT_EQ(compare(from_data("digits", 16.0, 300, 5.0, 0.5, 40)), "");
     EXPECT_EQ(compare(from_data("digits", 16.0, 300, 0.5, 0.0, 20)), "");
+    // The block method on X compressed (seed 3): pixel columns that are
+    // mostly zero, its line search and active set over many sweeps.
+    fit_case block = from_data("digits", 16.0, 300, 0.2, 0.02, 60);
+    block.opts.curvature = solve_options::block;
+    block.opts.display = false;
+    EXPECT_EQ(compare(block), "");
 }

@@ -24,7 +24,9 @@
 %! table = regexp (out, '^\s*([0-9.e+-]+)\s+([0-9.]+) \+- ([0-9.]+)\s+([0-9.]+)\s+([0-9.]+)', "tokens", "lineanchors");
 %! assert (numel (table), 3);
 %! t = cellfun (@str2double, vertcat (table{:}));
-%! assert (t(1,2), log (10), 1e-4);           # all-zero weights: uniform probabilities
+%! ## no feature: the null model, the training folds' class frequencies,
+%! ## a little better than uniform probabilities on these nearly balanced classes
+%! assert (t(1,2) < log (10) && t(1,2) > log (10) - 0.01);
 %! assert (t(1,5), 0);
 %! assert (issorted (flipud (t(:,2))));       # the loss falls with the penalty here
 %! assert (all (t(2:end,4) > 0.85));

@@ -145,7 +145,7 @@
 %!   endfor
 %! endfor
 
-%!test  # on standardised digits the newton curvature reaches the same optimum in far fewer sweeps
+%!test  # on standardised digits newton, then block, reach the same optimum in far fewer sweeps
 %! [X, Y] = dovex_data ("digits");
 %! X = (X - mean (X)) ./ max (std (X), 1e-12);
 %! X = [X, ones(rows (X), 1)];
@@ -153,7 +153,7 @@
 %! f = [ones(nd - 1, 1); 0];
 %! lambda1 = 0.1 * max (max (abs (X(:,1:end-1)' * (Y - 1 / nc))));
 %! objective = @(W) sum (sum (Y .* (X * W - log (sum (exp (X * W), 2))))) - lambda1 * (f' * sum (abs (W), 2)) - 0.05 * lambda1 * (f' * sum (W .^ 2, 2));
-%! for method = {"bound", "newton"}
+%! for method = {"bound", "newton", "block"}
 %!   c_rand ("seed", 1);
 %!   [W, info] = dovex_solve (X, Y, zeros (nd, nc), zeros (ns, nc), ones (ns, nc), nc * ones (ns, 1), lambda1, 0.1 * lambda1, 1e-8, 5000, struct ("display", false, "method", method{1}, "penalty", f));
 %!   assert (info.converged);
@@ -161,3 +161,5 @@
 %! endfor
 %! assert (result.newton.sweeps < result.bound.sweeps / 2, "sweeps %d and %d", result.bound.sweeps, result.newton.sweeps);
 %! assert (result.newton.objective, result.bound.objective, 1e-6 * abs (result.bound.objective));
+%! assert (result.block.sweeps < result.newton.sweeps / 2, "sweeps %d and %d", result.newton.sweeps, result.block.sweeps);
+%! assert (result.block.objective, result.bound.objective, 1e-6 * abs (result.bound.objective));

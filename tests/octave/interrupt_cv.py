@@ -88,7 +88,7 @@ with Session([octave, "--no-gui", "--norc", "--no-history", "--no-line-editing"]
     still_works(s, "serial")
 
     # The progress lines on the screen: Ctrl-C between two of them.
-    start = run(s, "m = dovex_train(X, l, 'Lambda1', 0.01, 'MaxSweeps', 1e6, 'Tol', -1)")
+    start = run(s, "m = dovex_train(X, l, 'Lambda1', 0.01, 'MaxSweeps', 1e6, 'Tol', 0)")
     s.expect(r"^sweep : 20, diff", 60)
     back_at_prompt(s, start, "progress lines")
     still_works(s, "progress lines")

@@ -44,8 +44,8 @@ elseif iscell(labels)
     end
     [classes, ~, y] = unique(labels(:));
 elseif isnumeric(labels) || islogical(labels)
-    if ~isreal(labels) || any(isnan(labels(:)))
-        error([fname ':badLabels'], 'numeric labels must be real and not NaN.');
+    if ~isreal(labels) || ~all(isfinite(double(labels(:))))
+        error([fname ':badLabels'], 'numeric labels must be real and finite, not NaN or Inf.');
     end
     [classes, ~, y] = unique(full(labels(:)));
 elseif isa(labels, 'string')

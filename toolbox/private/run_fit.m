@@ -1,17 +1,12 @@
-function [W, text] = run_fit(show, header, args)
-%RUN_FIT  Call dovex_fit(args{:}), returning W and its progress lines.
-%   With show false the lines are captured unseen. With show true the line
-%   header is printed first and the progress lines appear as the fit prints
-%   them, caught by a diary of their own. When the header does not reach
-%   that diary (the call runs inside evalc, which takes the output first),
-%   the lines are captured instead and printed once the fit is done, so
-%   that the outer capture gets them all the same. A diary the user keeps
-%   is switched back on afterwards, with the lines added to it.
+function [W, info] = run_fit(header, args)
+%RUN_FIT  Call dovex_solve(args{:}) with its progress lines shown.
+%   The line header is printed first and the progress lines appear as the
+%   fit prints them, caught by a diary of their own. When the header does
+%   not reach that diary (the call runs inside evalc, which takes the
+%   output first), the lines are captured instead and printed once the fit
+%   is done, so that the outer capture gets them all the same. A diary the
+%   user keeps is switched back on afterwards, with the lines added to it.
 
-if ~show
-    text = evalc('W = dovex_fit(args{:});');
-    return
-end
 [user_on, user_file] = diary_state();
 log_file = [tempname() '.txt'];
 restore = onCleanup(@() end_diary(log_file, user_on, user_file)); %#ok<NASGU>
@@ -21,14 +16,14 @@ diary('off');
 live = ~isempty(fileread(log_file));
 if live
     diary(log_file);
-    W = dovex_fit(args{:});
+    [W, info] = dovex_solve(args{:});
     diary('off');
     text = fileread(log_file);
     if user_on
         append_to(user_file, text);
     end
 else
-    text = evalc('W = dovex_fit(args{:});');
+    text = evalc('[W, info] = dovex_solve(args{:});');
     fprintf('%s', text);
 end
 end

@@ -8,8 +8,8 @@ function [results, engine, workers] = run_jobs(fname, fun, jobs, parallel, worke
 %   reachable from a fresh process by its name (a public function, or an
 %   anonymous function calling one), since the parallel engines start their
 %   own, and must not raise errors but return them as dovex_job does: a
-%   result with a field dovex_job_error is raised here again, with its
-%   identifier.
+%   result with a field dovex_job_error is raised here again as fname's
+%   (fname:jobFailed, or fname:NAME for an error NAME of the toolbox).
 %
 %   Every job must give the same result wherever it runs: the fits seed
 %   the C runtime's rand() themselves, so each worker's own generator
@@ -67,10 +67,11 @@ end
 for k = 1:n
     if isstruct(results{k}) && isfield(results{k}, 'dovex_job_error')
         err = results{k}.dovex_job_error;
-        if isempty(err.identifier)
-            error('%s', err.message);
+        name = regexp(err.identifier, '^dovex_\w+:(\w+)$', 'tokens', 'once');
+        if isempty(name)
+            name = {'jobFailed'};
         end
-        error(err.identifier, '%s', err.message);
+        error([fname ':' name{1}], '%s', err.message);
     end
 end
 end
