@@ -20,7 +20,7 @@
 namespace {
 
 const char *const usage =
-    "Usage: [W, info] = dovex_solve(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)\n";
+    "Usage: [W, info, XW] = dovex_solve(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)\n";
 const char *const option_names = "penalty, weights, display and method";
 
 bool same_text(const char *a, const char *b)
@@ -193,11 +193,12 @@ bool converged(const sweep_record &r, const double *W, std::int32_t count, doubl
     return true;
 }
 
-mxArray *column(const double *v, std::int32_t n)
+// A new rows x cols double matrix holding v.
+mxArray *matrix(const double *v, std::int32_t rows, std::int32_t cols)
 {
-    mxArray *a = mxCreateDoubleMatrix(n, 1, mxREAL);
-    if (n > 0)
-        std::memcpy(mxGetPr(a), v, static_cast<std::size_t>(n) * sizeof(double));
+    mxArray *a = mxCreateDoubleMatrix(rows, cols, mxREAL);
+    if (rows * cols > 0)
+        std::memcpy(mxGetPr(a), v, static_cast<std::size_t>(rows * cols) * sizeof(double));
     return a;
 }
 
@@ -206,8 +207,8 @@ mxArray *info_of(const sweep_record &r, bool done)
     const char *fields[] = {"sweeps", "diffs", "visits", "converged"};
     mxArray *info = mxCreateStructMatrix(1, 1, 4, fields);
     mxSetField(info, 0, "sweeps", mxCreateDoubleScalar(r.sweeps));
-    mxSetField(info, 0, "diffs", column(r.diffs, r.sweeps));
-    mxSetField(info, 0, "visits", column(r.visits, r.sweeps));
+    mxSetField(info, 0, "diffs", matrix(r.diffs, r.sweeps, 1));
+    mxSetField(info, 0, "visits", matrix(r.visits, r.sweeps, 1));
     mxSetField(info, 0, "converged", mxCreateLogicalScalar(done));
     return info;
 }
@@ -216,10 +217,10 @@ mxArray *info_of(const sweep_record &r, bool done)
 
 extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[])
 {
-    if (nrhs < 10 || nrhs > 11 || nlhs > 2) {
+    if (nrhs < 10 || nrhs > 11 || nlhs > 3) {
         mexPrintf("%s", usage);
         mexErrMsgIdAndTxt("dovex_solve:badCount",
-                          "dovex_solve takes 10 or 11 inputs and gives 1 or 2 outputs; it was "
+                          "dovex_solve takes 10 or 11 inputs and gives 1 to 3 outputs; it was "
                           "called with %d inputs and %d outputs.",
                           nrhs, nlhs);
         return;
@@ -261,8 +262,12 @@ extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, co
     sweep_record record;
     dovex_solve(W, mxGetPr(prhs[0]), at, rows, mxGetPr(prhs[1]), XW, E, Z, lambda1, lambda2, tol,
                 max_sweeps, nd32, ns32, ny, nc32, opts, record);
-    if (nlhs == 2)
+    if (nlhs >= 2)
         plhs[1] = info_of(record, converged(record, W, nd32 * nc32, tol));
+    // The predictors at W, as the fit kept them: the next call from W can
+    // start from them without forming X*W, and so keeps their bits.
+    if (nlhs == 3)
+        plhs[2] = matrix(XW, ns32, nc32);
 
     if (record.room > 0) {
         mxFree(record.diffs);

@@ -1,6 +1,9 @@
 %DOVEX_SOLVE  The general fit: a starting W, penalty factors, sample weights, a record.
 %   [W, info] = DOVEX_SOLVE(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps)
 %   [W, info] = DOVEX_SOLVE(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)
+%   [W, info, XW] = DOVEX_SOLVE(...) also returns the predictors at W, as
+%   the fit kept them (the offset plus X*W, with each row's shift), from
+%   which a next call can start at W without forming X*W.
 %   fits the weights W of dovex_fit's classifier, one column per class,
 %   maximising
 %       sum_k s(k) * sum_j Y(k,j) * log P(k,j)
@@ -86,7 +89,7 @@
 %   any inputs, X full or sparse. With display false it prints nothing and
 %   still draws the same numbers.
 %
-%   Errors. Other than 10 or 11 inputs or more than 2 outputs prints the
+%   Errors. Other than 10 or 11 inputs or more than 3 outputs prints the
 %   usage line and raises dovex_solve:badCount. The inputs shared with
 %   dovex_fit raise dovex_fit's errors as dovex_solve:notDouble,
 %   dovex_solve:complex, dovex_solve:sparse, dovex_solve:notMatrix,
@@ -129,10 +132,10 @@ end
 %!  Y = double (label == 0:2);
 %!endfunction
 
-%!function [W, info] = solve (X, Y, W0, l1, l2, tol, sweeps, opts)
+%!function [W, info, XW] = solve (X, Y, W0, l1, l2, tol, sweeps, opts)
 %!  XW = X * W0;
 %!  E = exp (XW);
-%!  [W, info] = dovex_solve (X, Y, W0, XW, E, sum (E, 2), l1, l2, tol, sweeps, opts);
+%!  [W, info, XW] = dovex_solve (X, Y, W0, XW, E, sum (E, 2), l1, l2, tol, sweeps, opts);
 %!endfunction
 
 %!function v = worst_violation (X, Y, W, l1, l2, f, s)
@@ -243,6 +246,17 @@ end
 %! [~, cold] = solve (X, Y, zeros (4, 3), 0.8, 0.08, 1e-8, 1e5, opts);
 %! assert (warm.sweeps < cold.sweeps);
 
+%!test  # the third output is the state at W: a fit in two calls is the fit in one
+%! [X, Y] = small_problem ();
+%! opts = struct ("display", false, "method", "block", "penalty", [1; 1; 1; 0]);
+%! [W, info, XW] = solve (X, Y, zeros (4, 3), 0.5, 0.05, 0, 3, opts);
+%! E = exp (XW);
+%! [W2, info2] = dovex_solve (X, Y, W, XW, E, sum (E, 2), 0.5, 0.05, 0, 4, opts);
+%! [W7, info7] = solve (X, Y, zeros (4, 3), 0.5, 0.05, 0, 7, opts);
+%! assert (typecast (W2(:), "uint64"), typecast (W7(:), "uint64"));
+%! assert ([info.diffs; info2.diffs], info7.diffs);
+%! assert (XW, X * W, 1e-12 * max (abs (XW(:))));
+
 %!test  # the caller's arrays stay as they were
 %! [X, Y] = small_problem ();
 %! W0 = 0.1 * ones (4, 3);
@@ -260,7 +274,7 @@ end
 %! args = {0.5, 0.05, 1e-4, 10};
 %!error id=dovex_solve:badCount dovex_solve (X, Y, W0)
 %!error id=dovex_solve:badCount dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct (), 1)
-%!error id=dovex_solve:badCount [a, b, c] = dovex_solve (X, Y, W0, XW, E, Z, args{:})
+%!error id=dovex_solve:badCount [a, b, c, d] = dovex_solve (X, Y, W0, XW, E, Z, args{:})
 %!error id=dovex_solve:notDouble dovex_solve (single (X), Y, W0, XW, E, Z, args{:})
 %!error id=dovex_solve:badSize dovex_solve (X, Y, W0, XW, E(:,1:2), Z, args{:})
 %!error id=dovex_solve:emptyScalar dovex_solve (X, Y, W0, XW, E, Z, [], args{2:end})

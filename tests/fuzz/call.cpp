@@ -573,7 +573,7 @@ expectation expect(const model &m, const std::vector<arg> &a, const std::vector<
         x.what = expectation::silent;
         return x;
     }
-    if (m.solve ? m.nrhs < 10 || m.nrhs > 11 || m.nlhs > 2 : m.nrhs != 9 || m.nlhs != 1) {
+    if (m.solve ? m.nrhs < 10 || m.nrhs > 11 || m.nlhs > 3 : m.nrhs != 9 || m.nlhs != 1) {
         x.what = expectation::usage;
         return x;
     }
@@ -698,7 +698,7 @@ mex_module *fit_module = nullptr, *solve_module = nullptr;
 
 const char usage_line[] = "Usage: W = dovex_fit(X,Y,XW,E,Z,lambda1,lambda2,tol,max_sweeps)\n";
 const char solve_usage_line[] =
-    "Usage: [W, info] = dovex_solve(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)\n";
+    "Usage: [W, info, XW] = dovex_solve(X,Y,W0,XW,E,Z,lambda1,lambda2,tol,max_sweeps,opts)\n";
 
 // The same bits, except that for a sparse X any NaN matches any NaN: where
 // two NaNs meet, which one an operation passes on is the machine code's
@@ -802,10 +802,15 @@ void check_fit(const model &m, const std::vector<arg> &a, const std::vector<int>
     require(printed == standin_output(), "progress text differs from", by);
     require(next_draw == draw, "rand() draws differ from", by);
     standin_clear_output();
-    if (m.solve && m.nlhs == 2) {
+    if (m.solve && m.nlhs >= 2) {
         w.resize(nd * nc);
         check_info(plhs[1], rec, w, scalar[2], sparse);
     }
+    if (m.solve && m.nlhs == 3)
+        require(mxGetM(plhs[2]) == static_cast<std::size_t>(counts[1]) &&
+                    mxGetN(plhs[2]) == static_cast<std::size_t>(counts[3]) &&
+                    same_w(XW.data(), mxGetPr(plhs[2]), counts[1] * counts[3], sparse),
+                "the third output differs from the reference's XW");
 }
 
 // An input's header and bytes as they were before the call; for an opts
