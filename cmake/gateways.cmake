@@ -8,9 +8,14 @@
 #
 # dovex_gateways(VAR ROOT) sets VAR to the gateways' names, sorted, from the
 # project in ROOT. The glob is redone at every build, so a new gateway
-# reconfigures the tree by itself.
+# reconfigures the tree by itself. Also for cmake -P scripts (the MATLAB
+# zip), which glob once.
 function(dovex_gateways var root)
-  file(GLOB _sources CONFIGURE_DEPENDS ${root}/mex/*.cpp)
+  if(CMAKE_SCRIPT_MODE_FILE)
+    file(GLOB _sources ${root}/mex/*.cpp)
+  else()
+    file(GLOB _sources CONFIGURE_DEPENDS ${root}/mex/*.cpp)
+  endif()
   set(_names "")
   foreach(_source IN LISTS _sources)
     get_filename_component(_name ${_source} NAME_WE)

@@ -87,8 +87,9 @@
 %
 %   dovex version: unreleased sources
 %
-%   Building. In the project's mex/ folder or a CMake install folder, make
-%   (make.m there) rebuilds the modules for the host it runs in. The Octave
+%   Building. In the project's mex/ folder, a CMake install folder or the
+%   MATLAB zip's folder, make (make.m there) rebuilds the modules for the
+%   host it runs in (on macOS, builds them). The Octave
 %   package has no make.m: rebuild it by installing its tarball again, pkg
 %   install dovex-<version>.tar.gz (see README.md).
 %

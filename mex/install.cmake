@@ -3,7 +3,8 @@
 # make.m, the user-level functions of toolbox/ (with their private helpers),
 # the digits demo and the bundled data it reads, and the sources under src/
 # so that make can rebuild the modules in that folder for another host
-# (MATLAB after an Octave build, for instance).
+# (MATLAB after an Octave build, for instance); NEWS, and Contents.m and
+# dovex.m for help dovex, written once the .m files are in place.
 set(DOVEX_INSTALL_DIR "dovex" CACHE STRING
   "Folder, under the install prefix, for the modules, the toolbox functions and make.m")
 
@@ -27,3 +28,11 @@ file(GLOB _mex_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp
 install(FILES ${_mex_sources} DESTINATION ${DOVEX_INSTALL_DIR}/src/mex)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/core/ DESTINATION ${DOVEX_INSTALL_DIR}/src/core
   FILES_MATCHING PATTERN "*.cpp" PATTERN "*.h" PATTERN "*.flags")
+
+include(${PROJECT_SOURCE_DIR}/package/contents.cmake)
+dovex_stamp_news(${PROJECT_SOURCE_DIR}/NEWS ${CMAKE_CURRENT_BINARY_DIR}/NEWS ${PROJECT_VERSION})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/NEWS)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/NEWS DESTINATION ${DOVEX_INSTALL_DIR})
+install(CODE "include(\"${PROJECT_SOURCE_DIR}/package/contents.cmake\")
+dovex_write_contents(\"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${DOVEX_INSTALL_DIR}\"
+  \"${PROJECT_SOURCE_DIR}\" \"${PROJECT_VERSION}\")")

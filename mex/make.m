@@ -6,8 +6,12 @@
 %     Octave             dovex_fit.mex     (mkoctfile --mex)
 %     MATLAB on Linux    dovex_fit.mexa64  (mex)
 %     MATLAB on Windows  dovex_fit.mexw64 or .mexw32, as MATLAB names it
+%     MATLAB on macOS    dovex_fit.mexmaci64 (Intel) or .mexmaca64 (Apple silicon)
 %   and dovex_seed and the others likewise.
-%   It needs a C++17 compiler that the host knows (in MATLAB: mex -setup C++).
+%   It needs a C++17 compiler that the host knows (in MATLAB: mex -setup C++;
+%   on macOS, Xcode's clang). It passes the compiler the C++17 and
+%   floating-point flags alone, and the linker nothing of its own, so that
+%   the one make serves every platform.
 %
 %   The sources are looked up in the project's layout (this file in mex/,
 %   the core in ../core) and in the installed layout (src/mex and src/core

@@ -14,7 +14,11 @@
 #   src/Makefile, post_install.m and DESCRIPTION (from DESCRIPTION.in): from
 #                  this folder
 #   COPYING        the project's licence
+#   NEWS           the changes of each version (news dovex), the newest
+#                  heading naming this version
 #   INDEX          the functions, written from the lists above
+#   inst/Contents.m and inst/dovex.m: help dovex, one line per function of
+#                  inst/ and the version (contents.cmake)
 # The .m files get the version stamped into their help (cmake/version.cmake).
 
 foreach(_var SOURCE_DIR VERSION STAGE_DIR OUTPUT_DIR)
@@ -23,6 +27,7 @@ foreach(_var SOURCE_DIR VERSION STAGE_DIR OUTPUT_DIR)
   endif()
 endforeach()
 include(${SOURCE_DIR}/cmake/version.cmake)
+include(${SOURCE_DIR}/package/contents.cmake)
 
 set(S ${SOURCE_DIR})
 set(name dovex-${VERSION})
@@ -57,6 +62,9 @@ stage(src/mex ${S}/mex/*.cpp ${S}/mex/*.h)
 stage(src/core ${S}/core/*.cpp ${S}/core/*.h ${S}/core/exact_fp.flags)
 stage(src ${S}/package/Makefile)
 stage(. ${S}/package/post_install.m ${S}/COPYING)
+dovex_stamp_news(${S}/NEWS ${root}/NEWS ${VERSION})
+dovex_write_contents(${root}/inst ${S} ${VERSION})
+list(APPEND packaged ${name}/NEWS ${name}/inst/Contents.m ${name}/inst/dovex.m)
 
 # The date of the sources: string(TIMESTAMP) takes SOURCE_DATE_EPOCH when it
 # is set, and tools/package.sh sets it to the time of the last commit.

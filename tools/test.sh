@@ -13,7 +13,7 @@ cd "$here"
 . tools/windows.sh
 need_packages cmake g++ make libgtest-dev octave liboctave-dev \
     octave-parallel gnuplot-nox fonts-freefont-otf python3 \
-    clang-14 libclang-rt-14-dev llvm-14 valgrind
+    clang-14 libclang-rt-14-dev llvm-14 valgrind zip unzip libc++-14-dev musl-dev
 # The Windows builds are asked for, so their tools are set up.
 need_windows_tools
 # Sanitizer reports name functions and lines only with a symbolizer.

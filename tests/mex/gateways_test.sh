@@ -4,7 +4,7 @@
 # for every kind of module (and no lines for a gateway that is gone), its
 # modules in each build given, and NAME.m, its modules and its source in
 # the folder cmake --install writes and in the Octave package, whose
-# Makefile builds NAME.mex.
+# Makefile builds NAME.mex, and its line in the Contents.m of both.
 #
 #   gateways_test.sh source=DIR build=DIR cmake=PATH install_dir=NAME version=V \
 #                    [mexa64=DIR] [mex=DIR] [mexw64=DIR] [mexw32=DIR]
@@ -96,6 +96,10 @@ for g in $gateways; do
     done
     for kind in mexa64 mex; do
         [ -z "${arg[$kind]:-}" ] || check "$g: $g.$kind installed" "yes" "$(present "$installed/$g.$kind")"
+    done
+    for contents in "$installed/Contents.m" "$scratch/stage/$pkg/inst/Contents.m"; do
+        check "$g: a line of $contents" "yes" \
+            "$(grep -qE "^%   $g +- [^ ]" "$contents" 2>/dev/null && echo yes || echo no)"
     done
 
     for f in inst/$g.m src/mex/$g.cpp; do

@@ -122,7 +122,8 @@
 %! W_cmake = iris_fit (8);
 %! folder = getenv ("DOVEX_INSTALLED");
 %! files = {"make.m", "src/core/dovex.h", "dovex_train.m", "dovex_predict.m", ...
-%!          "private/check_data.m", "demo_digits.m", "data/digits.csv"};
+%!          "private/check_data.m", "demo_digits.m", "data/digits.csv", "NEWS", "Contents.m", ...
+%!          "dovex.m"};
 %! for g = gateway_names ()
 %!   files(end+1:end+3) = {[g{1} ".mex"], [g{1} ".m"], ["src/mex/" g{1} ".cpp"]};
 %! endfor
@@ -135,6 +136,12 @@
 %!   text = evalc ("help dovex_fit");
 %!   assert (! isempty (strfind (text, "See also")));
 %!   assert (! isempty (strfind (text, ["dovex version: " getenv("DOVEX_VERSION") "\n"])));
+%!   ## help dovex: the version and every function of the folder, make included
+%!   text = evalc ("help dovex");
+%!   assert (! isempty (strfind (text, ["Version " getenv("DOVEX_VERSION") " "])), text);
+%!   for g = [gateway_names(), {"dovex_train", "demo_digits", "make"}]
+%!     assert (! isempty (regexp (text, ['\n\s+' g{1} ' +- '])), text);
+%!   endfor
 %!   W_installed = iris_fit (8);
 %!   assert (typecast (W_installed(:), "uint64"), typecast (W_cmake(:), "uint64"));
 %!   ## the toolbox from there, its private helpers and parallel workers included

@@ -54,7 +54,8 @@
 %! assert (all (strncmp (files, ["dovex-" version "/"], numel (version) + 7)));
 %! for f = {"DESCRIPTION", "COPYING", "INDEX", "post_install.m", "inst/dovex_fit.m", ...
 %!          "inst/demo_digits.m", "inst/data/digits.csv", "inst/data/README.md", ...
-%!          "src/Makefile", "src/mex/dovex_fit.cpp", "src/core/exact_fp.flags"}
+%!          "src/Makefile", "src/mex/dovex_fit.cpp", "src/core/exact_fp.flags", "NEWS", ...
+%!          "inst/Contents.m", "inst/dovex.m"}
 %!   assert (any (strcmp (files, ["dovex-" version "/" f{1}])), "%s not packaged", f{1});
 %! endfor
 %! assert (! any (strcmp (files, ["dovex-" version "/inst/make.m"])));
@@ -88,6 +89,17 @@
 %! text = evalc ("help dovex_fit");
 %! assert (! isempty (strfind (text, "DOVEX_FIT  Sparse multinomial logistic regression")));
 %! assert (! isempty (strfind (text, ["dovex version: " version "\n"])));
+%! ## help dovex: the version and every function, the package's folder
+%! ## being named dovex-<version>
+%! text = evalc ("help dovex");
+%! assert (! isempty (strfind (text, ["Version " version " "])), text);
+%! for g = [strrep({d.name}, ".cpp", ""), {"dovex_train", "demo_digits"}]
+%!   assert (! isempty (regexp (text, ['\n\s+' g{1} ' +- '])), text);
+%! endfor
+%! assert (isempty (strfind (text, " make ")), text);
+%! ## news dovex: this version's changes
+%! text = evalc ("news dovex");
+%! assert (strncmp (text, ["dovex " version "\n"], numel (version) + 7), text);
 %! W = digits_fit (8);
 %! ## the same bits as the build's module, the sign of zeros included
 %! build = getenv ("DOVEX_BUILD_MODULES");
