@@ -72,7 +72,9 @@
 %   dovex_fit:notMatrix, dovex_fit:badSize, dovex_fit:emptyScalar or
 %   dovex_fit:tooLarge (a dimension, an array of full inputs, nd*ny or the
 %   stored elements of a sparse X past 2147483647) before any work; a sparse
-%   X whose indices are out of order raises dovex_fit:badSparse.
+%   X whose indices are out of order raises dovex_fit:badSparse. Where the
+%   module is not built and only this help file is found, the call raises
+%   dovex_fit:notCompiled.
 %
 %   Example:
 %       D = dlmread('data/iris.csv', ',', 1, 0);  % features, then class 0..2

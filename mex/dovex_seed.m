@@ -9,7 +9,8 @@
 %   s is a real numeric scalar of any class (double, single or an integer
 %   class) holding a whole number from 0 to 4294967295. Anything else raises
 %   dovex_seed:badSeed; a call with other than one input, or one that asks
-%   for an output, raises dovex_seed:usage. The same s gives different
+%   for an output, raises dovex_seed:usage; where the module is not built,
+%   the call raises dovex_seed:notCompiled. The same s gives different
 %   sequences on Linux (the GNU C library's rand()) and Windows (the
 %   Microsoft C runtime's).
 %

@@ -96,6 +96,7 @@
 %   dovex_solve:badSize, dovex_solve:emptyScalar, dovex_solve:tooLarge and
 %   dovex_solve:badSparse; a W0 of the wrong size raises dovex_solve:badSize;
 %   a bad opts or field dovex_solve:badOption. All before anything is read.
+%   Where the module is not built, the call raises dovex_solve:notCompiled.
 %
 %   Example (a warm start with an unpenalised intercept column):
 %       D = dlmread('data/iris.csv', ',', 1, 0);
@@ -112,7 +113,7 @@
 %
 %   See also DOVEX_FIT, DOVEX_TRAIN, DOVEX_SEED.
 
-function [W, info] = dovex_solve(varargin) %#ok<STOUT,INUSD>
+function [W, info, XW] = dovex_solve(varargin) %#ok<STOUT,INUSD>
 % Only reached when the compiled module is missing: it takes precedence over
 % this file once built into the same folder.
 error('dovex_solve:notCompiled', ...

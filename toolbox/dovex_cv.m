@@ -87,7 +87,7 @@
 %
 %   Example:
 %       D = dlmread('data/digits.csv', ',', 1, 0);
-%       cv = dovex_cv(D(:,1:end-1) / 16, D(:,end), 'Lambda1', logspace(1, -1, 5));
+%       cv = dovex_cv(D(:,1:end-1) / 16, D(:,end), 'Lambda1', [10 3 1]);
 %       [cv.lambda1_min, cv.lambda1_1se]
 %       dovex_plot_cv(cv);
 %       labels = dovex_predict(cv, D(1:5,1:end-1) / 16);

@@ -68,9 +68,11 @@
 %   modules and functions of this session's path; in Octave they are
 %   stopped again when DOVEX_PATH returns, also after an error or Ctrl-C.
 %
-%   Errors: those of dovex_train's checks, as dovex_path:*, and
-%   dovex_path:noParallel when 'Parallel' is true and the host has no
-%   parallel engine, all before any fit.
+%   Errors: dovex_train's checks, as dovex_path:notDouble,
+%   dovex_path:notFinite, dovex_path:sizeMismatch, dovex_path:badLabels,
+%   dovex_path:oneClass and dovex_path:badOption, and dovex_path:noParallel
+%   when 'Parallel' is true and the host has no parallel engine, all before
+%   any fit. Warnings: dovex_path:fitFailed, dovex:notConverged.
 %
 %   Example:
 %       D = dlmread('data/digits.csv', ',', 1, 0);

@@ -500,6 +500,93 @@ end
 %!   assert (listed, sort (taken), f{1});
 %! endfor
 
+%!function [names, files] = public_functions ()
+%!  ## every public function, its help text and the file that holds it
+%!  names = {"dovex_train", "dovex_predict", "dovex_path", "dovex_cv", "dovex_plot_cv", ...
+%!           "dovex_plot_weights", "dovex_job", "dovex_fit", "dovex_solve", "dovex_seed"};
+%!  files = cellfun (@(f) file_in_loadpath ([f ".m"]), names, "UniformOutput", false);
+%!endfunction
+
+%!test  # every public function's help lists its outputs and the errors it raises
+%! [names, files] = public_functions ();
+%! wrong = {};
+%! for i = 1:numel (names)
+%!   f = names{i};
+%!   text = fileread (files{i});
+%!   helptext = get_help_text (f);
+%!   ## the outputs: the union of the help's call lines is the function's output list
+%!   outs = regexp (text, '^function\s+(\[[^\]]*\]|\w+)\s*=', "tokens", "once", "lineanchors");
+%!   outs = regexp (strjoin ([{""}, outs]), '\w+', "match");
+%!   listed = regexp (helptext, ['(\[[^\]]*\]|\w+)\s*=\s*' upper(f) '\('], "tokens");
+%!   listed = unique (regexp (strjoin ([{""}, cellfun(@(t) t{1}, listed, "UniformOutput", false)]), ...
+%!                            '\w+', "match"));
+%!   if (! isequal (sort (listed(:)), sort (outs(:))))
+%!     wrong{end+1} = sprintf ("%s lists outputs %s, returns %s", f, strjoin (listed), strjoin (outs));
+%!   endif
+%!   ## the identifiers: those it raises and those its tests expect, and for a
+%!   ## compiled function those its gateway's sources raise, where the sources are
+%!   ids = regexp (text, ['(?<![\w])' f ':\w+'], "match");
+%!   src = fullfile (getenv ("DOVEX_SOURCE_DIR"), "mex");
+%!   if (isempty (getenv ("DOVEX_SOURCE_DIR")))
+%!     src = fullfile (fileparts (files{i}), "src", "mex");
+%!   endif
+%!   gateway = fullfile (src, [f ".cpp"]);
+%!   if (exist (gateway, "file"))
+%!     code = fileread (gateway);
+%!     ids = [ids, regexp(code, ['(?<=")' f ':\w+'], "match")];
+%!     if (! isempty (strfind (code, "inputs.h")))
+%!       shared = regexp (fileread (fullfile (src, "inputs.h")), 'id\(fn, "(\w+)"\)', "tokens");
+%!       ids = [ids, strcat([f ":"], [shared{:}])];
+%!     endif
+%!   endif
+%!   ids = unique (ids);
+%!   missing = ids(cellfun (@(id) isempty (strfind (helptext, id)), ids));
+%!   if (! isempty (missing))
+%!     wrong{end+1} = sprintf ("%s's help misses %s", f, strjoin (missing, ", "));
+%!   endif
+%! endfor
+%! assert (isempty (wrong), strjoin (wrong, "\n"));
+
+%!test  # every public function's example runs, in a fresh folder with the data
+%! [names, files] = public_functions ();
+%! top = fileparts (which ("dovex_train"));
+%! data = file_in_path (strjoin ({getenv("DOVEX_DATA_DIR"), fullfile(top, "data"), ...
+%!                               fullfile(top, "..", "data")}, pathsep ()), "iris.csv");
+%! data = fileparts (data);
+%! here = pwd ();
+%! scratch = tempname ();
+%! mkdir (fullfile (scratch, "data"));
+%! copyfile (fullfile (data, "*.csv"), fullfile (scratch, "data"));
+%! visible = get (0, "defaultfigurevisible");
+%! set (0, "defaultfigurevisible", "off");
+%! unwind_protect
+%!   cd (scratch);
+%!   for i = 1:numel (names)
+%!     lines = strsplit (get_help_text (names{i}), "\n");
+%!     first = find (! cellfun (@isempty, regexp (lines, '^\s*Example')), 1);
+%!     assert (! isempty (first), "%s: no example", names{i});
+%!     ## the example is the lines indented deeper than its heading
+%!     indent = @(l) numel (l) - numel (regexprep (l, '^\s+', ''));
+%!     deeper = cellfun (@(l) ! all (isspace (l)) && indent (l) > indent (lines{first}), ...
+%!                       [lines(first+1:end), {""}]);
+%!     last = first + find (! deeper, 1) - 1;
+%!     code = strjoin (lines(first+1:last), "\n");
+%!     assert (! isempty (strtrim (code)), "%s: empty example", names{i});
+%!     try
+%!       evalc (code);
+%!     catch err
+%!       error ("%s's example fails: %s", names{i}, err.message);
+%!     end_try_catch
+%!     close all;
+%!   endfor
+%! unwind_protect_cleanup
+%!   cd (here);
+%!   set (0, "defaultfigurevisible", visible);
+%!   close all;
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (scratch, "s");
+%! end_unwind_protect
+
 % Errors, each identified, before any fit
 %!error id=dovex_train:notDouble dovex_train (single (X), label)
 %!error id=dovex_train:notDouble dovex_train (X + 1i, label)
