@@ -12,7 +12,8 @@
 #   DOVEX_WORKFLOW_TIMEOUT   seconds per run (default 900); a run stopped
 #                            there shows as "timeout" in the table
 #   DOVEX_WORKFLOW_SWEEPS    MaxSweeps of dovex's tight refit for the gap
-#   DOVEX_WORKFLOW_KEEP      a folder that receives the result lines
+#   DOVEX_WORKFLOW_KEEP      a folder that receives the result lines as
+#                            they come (the file results)
 #   DOVEX_BUILD_DIR          the build folder (default build-workflow)
 set -euo pipefail
 start=$(date +%s)
@@ -101,6 +102,9 @@ run() {
         tail -5 "$work/stderr" >&2
     fi
     tail -1 "$results" >&2
+    if [ -n "${DOVEX_WORKFLOW_KEEP:-}" ]; then
+        cp "$results" "$DOVEX_WORKFLOW_KEEP/"
+    fi
 }
 for s in "${sets[@]}"; do
     for tool in "${tools[@]}"; do
@@ -118,6 +122,5 @@ for s in "${sets[@]}"; do
         done
     done
 done
-[ -n "${DOVEX_WORKFLOW_KEEP:-}" ] && cp "$results" "$DOVEX_WORKFLOW_KEEP/"
 /usr/bin/python3 bench/peers/workflow_summary.py "$work" "$results" "${sets[@]}"
 echo "Whole run: $(( $(date +%s) - start )) s; load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
