@@ -70,6 +70,21 @@ def cell_time(run):
     return f"{float(run['seconds']):.1f}"
 
 
+def unconverged(name, runs):
+    """What each tool's serial run said about fits that stopped short."""
+    out = []
+    dovex = runs.get((name, "dovex", "serial"), {})
+    if dovex.get("converged") == "0":
+        out.append(f"{name} dovex's chosen model at MaxSweeps ({dovex.get('sweeps')} sweeps)")
+    glmnet = runs.get((name, "glmnet", "serial"), {})
+    if glmnet.get("warnings", "0") != "0":
+        out.append(f"{name} glmnet {glmnet['warnings']} warnings")
+    sklearn = runs.get((name, "sklearn", "serial"), {})
+    if sklearn.get("warnings", "0") != "0":
+        out.append(f"{name} scikit-learn {sklearn['warnings']} of 101 fits at max_iter")
+    return out
+
+
 def main():
     work, results, names = sys.argv[1], sys.argv[2], sys.argv[3:]
     runs = read_results(results)
@@ -78,7 +93,7 @@ def main():
           "| non-zeros | gap |")
     print("|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     ratios = {e: [] for e in ENGINES}
-    accuracy_bar, logloss_bar = [], []
+    accuracy_bar, logloss_bar, notes = [], [], []
     for name in names:
         if not os.path.exists(os.path.join(work, name, "meta")):
             continue
@@ -123,6 +138,7 @@ def main():
             g = seconds(runs.get((name, "glmnet", e)))
             if d and g:
                 ratios[e].append(d / g)
+        notes += unconverged(name, runs)
         peers = [metrics[p] for p in PEERS if p in metrics]
         if "dovex" in metrics and peers:
             a, l = metrics["dovex"]
@@ -144,6 +160,7 @@ def main():
     print("Geometric mean of dovex / glmnet wall time: " + ", ".join(parts))
     print("Accuracy bar (dovex >= better peer - 0.01): " + ("; ".join(accuracy_bar) or "-"))
     print("Log-loss bar (dovex <= 1.05 x better peer): " + ("; ".join(logloss_bar) or "-"))
+    print("Not converged (serial runs): " + ("; ".join(notes) or "none"))
 
 
 main()
