@@ -16,7 +16,9 @@ function workflow_dovex(dir, engine)
 %   the gap is (objective of that refit - objective of the chosen model) /
 %   |objective of that refit|, both the penalised log-likelihood that
 %   dovex_train reports. When the tight refit itself stops at MaxSweeps, its
-%   objective is below the optimum and the gap is a lower bound ('>=').
+%   objective is below the optimum and the gap is a lower bound ('>='). The
+%   line is printed once before the tight refit (gap=pending), so that a run
+%   stopped during it keeps its time.
 %
 %   Example (from the project folder, the modules built in build/mex):
 %       addpath('build/mex', 'toolbox', 'bench/peers');
@@ -42,9 +44,16 @@ W = model.W;
 nd = size(Xtrain, 2);
 nonzero = nnz(W(1:nd, :));
 
+line = sprintf('dovex %s seconds=%.3f nnz=%d gap=%%s lambda1=%.4g sweeps=%d converged=%d ran=%s\n', ...
+               engine, seconds, nonzero, model.lambda1, model.sweeps, model.converged, cv.engine);
 % The gap is the same for both engines (the same bits); measure it once.
+% The line goes out first without it, in case the tight refit is stopped.
 gap = 'NaN';
 if ~parallel
+    fprintf(line, 'pending');
+    if exist('OCTAVE_VERSION', 'builtin')
+        fflush(stdout);
+    end
     sweeps = 20000;
     if ~isempty(getenv('DOVEX_WORKFLOW_SWEEPS'))
         sweeps = str2double(getenv('DOVEX_WORKFLOW_SWEEPS'));
@@ -65,8 +74,7 @@ if ~parallel
         gap = ['>=' gap];
     end
 end
-fprintf('dovex %s seconds=%.3f nnz=%d gap=%s lambda1=%.4g sweeps=%d converged=%d ran=%s\n', ...
-        engine, seconds, nonzero, gap, model.lambda1, model.sweeps, model.converged, cv.engine);
+fprintf(line, gap);
 end
 
 function [Xtrain, ytrain, Xtest, nc] = read_split(dir)
