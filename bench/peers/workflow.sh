@@ -101,7 +101,7 @@ run() {
         # dovex finished its timed call; only the gap's refit was stopped.
         echo "$set ${out/gap=pending/gap=timeout}" >>"$results"
     elif [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
-        echo "$set $tool $engine status=timeout" >>"$results"
+        echo "$set $tool $engine status=timeout limit=$limit" >>"$results"
     else
         echo "$set $tool $engine status=failed" >>"$results"
         tail -5 "$work/stderr" >&2
