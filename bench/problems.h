@@ -47,8 +47,8 @@ problem full_problem(const problem &sparse);
 double lambda1_max(const problem &sparse);
 
 // The benchmark's problems by name (iris digits brain many text
-// text-large), with the penalties and stopping rule they are fitted with;
-// exits on an unknown name.
+// text-large text-small), with the penalties and stopping rule they are
+// fitted with; exits on an unknown name.
 problem bench_problem(const std::string &name);
 
 #endif

@@ -7,9 +7,16 @@
 # goes to every tool as a sparse matrix). Each tool's ladder stops after its
 # first fit longer than a minute, and at ten minutes in any case, so a full
 # run takes up to an hour and a half.
+#
+# "workflow" as the first argument runs the cross-validated workflow
+# instead, each tool with its defaults (bench/peers/workflow.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+if [ "${1:-}" = workflow ]; then
+    shift
+    exec bash bench/peers/workflow.sh "$@"
+fi
 . tools/deps.sh
 need_packages cmake g++ make libgtest-dev r-cran-glmnet python3-sklearn
 build=${DOVEX_BUILD_DIR:-$here/build}

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The main job side by side: choosing the penalty by cross-validation with
+# each tool's defaults, on the same stratified 80/20 splits. Run through
+#   bash tools/peers.sh workflow [data set...]
+# Data sets: digits (bundled), vehicle vowel dna satellite soybean letter
+# (from R's mlbench package, exported at run time into a temporary folder),
+# and the synthetic brain (200 x 20,000 x 4) and text (4,000 x 10,000 x 20,
+# sparse) from the benchmark's generators. No name: digits and the six
+# mlbench sets; "all": every set. Environment:
+#   DOVEX_WORKFLOW_TOOLS     tools to run (default "dovex glmnet sklearn")
+#   DOVEX_WORKFLOW_ENGINES   "serial parallel" (default) or one of them
+#   DOVEX_WORKFLOW_TIMEOUT   seconds per run (default 900); a run stopped
+#                            there shows as "timeout" in the table
+#   DOVEX_WORKFLOW_SWEEPS    MaxSweeps of dovex's tight refit for the gap
+#   DOVEX_WORKFLOW_KEEP      a folder that receives the result lines as
+#                            they come (the file results)
+#   DOVEX_BUILD_DIR          the build folder (default build-workflow)
+set -euo pipefail
+start=$(date +%s)
+here=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$here"
+. tools/deps.sh
+need_packages cmake g++ make octave liboctave-dev octave-parallel \
+    r-cran-glmnet r-cran-mlbench r-cran-doparallel python3-sklearn
+
+real=(digits vehicle vowel dna satellite soybean letter)
+synthetic=(brain text)
+sets=("$@")
+if [ ${#sets[@]} -eq 0 ]; then
+    sets=("${real[@]}")
+elif [ ${#sets[@]} -eq 1 ] && [ "${sets[0]}" = all ]; then
+    sets=("${real[@]}" "${synthetic[@]}")
+fi
+for s in "${sets[@]}"; do
+    case " ${real[*]} ${synthetic[*]} " in
+        *" $s "*) ;;
+        *) echo "unknown data set $s (${real[*]} ${synthetic[*]} all)" >&2; exit 2 ;;
+    esac
+done
+tools=(${DOVEX_WORKFLOW_TOOLS:-dovex glmnet sklearn})
+engines=(${DOVEX_WORKFLOW_ENGINES:-serial parallel})
+limit=${DOVEX_WORKFLOW_TIMEOUT:-900}
+# dovex's elastic net is lambda1*|w| + lambda2/2*w^2 with lambda2 =
+# Lambda2Ratio*lambda1 (default 0.1); the peers' is lambda*(alpha*|w| +
+# (1-alpha)/2*w^2), so the same mix is alpha = 1/(1 + Lambda2Ratio).
+alpha=$(awk 'BEGIN { printf "%.17g", 1 / (1 + 0.1) }')
+
+# A build folder of its own without the tests; every Octave module the
+# project defines (the targets named *_octave) is built.
+build=${DOVEX_BUILD_DIR:-$here/build-workflow}
+cmake -S . -B "$build" -DDOVEX_TESTS=OFF >/dev/null
+modules=$( (cmake --build "$build" --target help 2>/dev/null || true) |
+    grep -o 'dovex_[a-z_]*_octave' | sort -u) || true
+[ -n "$modules" ] || modules="dovex_fit_octave dovex_seed_octave"
+cmake --build "$build" -j 2 --target $modules >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mlbench=()
+for s in "${sets[@]}"; do
+    case $s in
+        digits)
+            /usr/bin/python3 bench/peers/workflow_split.py csv data/digits.csv 16 "$work/$s" ;;
+        brain | text)
+            cmake --build "$build" -j 2 --target dovex_peers >/dev/null
+            problem=$s
+            [ "$s" = text ] && problem=text-small
+            mkdir -p "$work/raw"
+            "$build/bench/dovex_peers" export "$work/raw" "$problem"
+            /usr/bin/python3 bench/peers/workflow_split.py problem "$work/raw/$problem" "$work/$s" ;;
+        *) mlbench+=("$s") ;;
+    esac
+done
+if [ ${#mlbench[@]} -gt 0 ]; then
+    mkdir -p "$work/raw"
+    Rscript bench/peers/workflow_export.R "$work/raw" "${mlbench[@]}" >&2
+    for s in "${mlbench[@]}"; do
+        /usr/bin/python3 bench/peers/workflow_split.py csv "$work/raw/$s.csv" 1 "$work/$s"
+    done
+fi
+rm -rf "$work/raw"
+
+echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores," \
+     "load average at the start $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Versions: $(octave-cli --version | head -1);" \
+     "R glmnet $(Rscript -e 'cat(format(packageVersion("glmnet")))');" \
+     "scikit-learn $(/usr/bin/python3 -c 'import sklearn; print(sklearn.__version__)')"
+echo
+
+# One run, with its timeout; its result line, or a line saying how it ended.
+# Every run's output goes to stderr as it comes, for progress.
+results=$work/results
+run() {
+    local set=$1 tool=$2 engine=$3 out rc=0
+    shift 3
+    out=$(timeout --kill-after=10 "$limit" "$@" 2>"$work/stderr") || rc=$?
+    out=$(printf '%s\n' "$out" | grep "^$tool $engine " | tail -1) || true
+    if [ $rc -eq 0 ] && [ -n "$out" ]; then
+        echo "$set $out" >>"$results"
+    elif [ $rc -eq 124 ] || [ $rc -eq 137 ] && [[ $out == *gap=pending* ]]; then
+        # dovex finished its timed call; only the gap's refit was stopped.
+        echo "$set ${out/gap=pending/gap=timeout}" >>"$results"
+    elif [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+        echo "$set $tool $engine status=timeout limit=$limit" >>"$results"
+    else
+        echo "$set $tool $engine status=failed" >>"$results"
+        tail -5 "$work/stderr" >&2
+    fi
+    tail -1 "$results" >&2
+    if [ -n "${DOVEX_WORKFLOW_KEEP:-}" ]; then
+        cp "$results" "$DOVEX_WORKFLOW_KEEP/"
+    fi
+}
+for s in "${sets[@]}"; do
+    for tool in "${tools[@]}"; do
+        for engine in "${engines[@]}"; do
+            case $tool in
+                dovex)
+                    run "$s" dovex "$engine" octave-cli --no-gui --norc --no-history --eval \
+                        "addpath('$build/mex', '$here/toolbox', '$here/bench/peers'); workflow_dovex('$work/$s', '$engine')" ;;
+                glmnet)
+                    run "$s" glmnet "$engine" Rscript bench/peers/workflow_glmnet.R "$work/$s" "$engine" "$alpha" ;;
+                sklearn)
+                    run "$s" sklearn "$engine" /usr/bin/python3 bench/peers/workflow_sklearn.py "$work/$s" "$engine" "$alpha" ;;
+                *) echo "unknown tool $tool (dovex glmnet sklearn)" >&2; exit 2 ;;
+            esac
+        done
+    done
+done
+/usr/bin/python3 bench/peers/workflow_summary.py "$work" "$results" "${sets[@]}"
+echo "Whole run: $(( $(date +%s) - start )) s; load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"
