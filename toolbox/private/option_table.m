@@ -66,6 +66,13 @@ rows = {
       'a whole number of 2 or more', 'the number of folds'
   'Select', {'dovex_cv'}, 'min', @(v) choice(v, {'min', '1se'}), ...
       'one of ''min'', ''1se''', 'the penalty of the refit'
+  'FoldId', {'dovex_cv'}, [], @fold_ids, ...
+      'a vector of whole numbers of 1 or more', 'each sample''s fold'
+  'Groups', {'dovex_cv'}, [], @groups, ...
+      'a vector of finite numbers, a char matrix, or a cell array of char vectors', ...
+      'each sample''s group, never split across folds'
+  'Measure', {'dovex_cv'}, 'loss', @(v) choice(v, {'loss', 'error', 'balanced', 'auc'}), ...
+      'one of ''loss'', ''error'', ''balanced'', ''auc''', 'the held-out measure that chooses'
   'Axes', {'dovex_plot_cv', 'dovex_plot_weights'}, [], @axes_handles, ...
       'axes handles', 'axes of one''s own to draw into'
   'Order', {'dovex_plot_weights'}, 'column', @(v) choice(v, {'column', 'row'}), ...
@@ -115,6 +122,27 @@ if ~isempty(text_of(v))
 else
     [ok, v] = nonnegative_vector(v, 'column');
 end
+end
+
+function [ok, v] = fold_ids(v)
+[ok, v] = nonnegative_vector(v, 'column');
+ok = ok && all(v == round(v)) && all(v >= 1);
+end
+
+% Group labels as numbers 1..ng, in a column.
+function [ok, v] = groups(v)
+ok = true;
+if ischar(v) && ~isempty(v)
+    [~, ~, v] = unique(v, 'rows');
+elseif iscellstr(v) && ~isempty(v) || isa(v, 'string') && ~isempty(v)
+    [~, ~, v] = unique(v(:));
+elseif (isnumeric(v) || islogical(v)) && isreal(v) && ~isempty(v) && isvector(v) && ...
+        all(isfinite(double(v(:))))
+    [~, ~, v] = unique(full(double(v(:))));
+else
+    ok = false;
+end
+v = double(v(:));
 end
 
 function [ok, v] = axes_handles(v)
