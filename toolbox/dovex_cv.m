@@ -26,6 +26,7 @@
 %     'ClassWeight'   as for dovex_train, from the whole data's class
 %                     counts; the held-out loss is weighted by it too
 %     'PenaltyFactor' as for dovex_train
+%     'FeatureNames'  as for dovex_train; kept by the refits
 %     'Offset'        as for dovex_train; added to the held-out scores too
 %     'Seed'          default 0; see below
 %     'Parallel'      as for dovex_path
@@ -103,6 +104,9 @@
 %                              ns*nc*n is 1e8 or less, otherwise at
 %                              index_min and index_1se only (p = 2)
 %     prediction_index         1-by-p, the penalties of predictions' pages
+%     path_W                   with WarmStart, the weights of the whole
+%                              data's path, as dovex_path's W (for
+%                              dovex_plot_path); [] without
 %     fold                     ns-by-1, each sample's fold
 %     fit_seconds              F-by-n, the time of each fold's fit
 %     seconds                  the time of the whole call
@@ -277,10 +281,18 @@ report_fits('dovex_cv', [models(:); refits(j)], ...
 for i = 1:2
     refits{i} = rmfield(refits{i}, {'failure', 'failure_id'});
     refits{i}.classes = classes;
+    refits{i}.feature_names = opts.FeatureNames;
 end
 model = refits{j};
 if strcmp(opts.Display, 'final')
     fprintf('refit: %s\n', fit_summary(model));
+end
+
+% The whole data's path, for dovex_plot_path, when it was fitted.
+path_W = [];
+if opts.WarmStart
+    path_W = cat(3, cellfun(@(m) m.W, whole, 'UniformOutput', false));
+    path_W = cat(3, path_W{:});
 end
 
 % Beyond 1e8 values the held-out probabilities are kept at the two chosen
@@ -312,7 +324,7 @@ cv = struct('lambda1', lambda1, 'lambda2', lambda2, 'measure', opts.Measure, ...
     'nnz_mean', fold_mean(nnzs, ok), 'index_min', index_min, 'lambda1_min', lambda1(index_min), ...
     'index_1se', index_1se, 'lambda1_1se', lambda1(index_1se), 'select', opts.Select, ...
     'model', model, 'model_min', refits{1}, 'model_1se', refits{2}, ...
-    'predictions', predictions, 'prediction_index', prediction_index, ...
+    'predictions', predictions, 'prediction_index', prediction_index, 'path_W', path_W, ...
     'fold', fold, 'sweeps', sweeps, 'converged', converged, ...
     'failure', {failure}, 'fit_seconds', fit_seconds, 'seconds', [], ...
     'engine', engine, 'workers', workers);

@@ -48,6 +48,8 @@ rows = {
   'Offset', fits, [], @(v) pass(isa(v, 'double') && isreal(v) && ndims(v) == 2 && ...
       ~issparse(v) && all(isfinite(v(:))), v), ...
       'a full, finite, real double matrix', 'fixed scores per sample and class added to X*W'
+  'FeatureNames', fits, [], @feature_names, ...
+      'a cell array of char vectors or a string array', 'a name per column of X, kept by the model'
   'Seed', train, [], @(v) pass(is_whole(v, 0, 4294967295), v), ...
       'a whole number from 0 to 4294967295', 'dovex_seed(Seed) right before the fit'
   'Seed', grid, 0, @(v) pass(is_whole(v, 0, 4294967295), v), ...
@@ -127,6 +129,15 @@ end
 function [ok, v] = fold_ids(v)
 [ok, v] = nonnegative_vector(v, 'column');
 ok = ok && all(v == round(v)) && all(v >= 1);
+end
+
+% Names as a column cell array of char rows.
+function [ok, v] = feature_names(v)
+if isa(v, 'string')
+    v = cellstr(v);
+end
+ok = iscellstr(v) && all(cellfun(@(c) size(c, 1) <= 1, v(:)));
+v = v(:);
 end
 
 % Group labels as numbers 1..ng, in a column.
