@@ -486,7 +486,7 @@ end
 %! assert (objective(end) - objective(1) > 0.1 * abs (objective(1)));
 
 %!test  # every function's help lists exactly the options it takes
-%! for f = {"dovex_train", "dovex_path", "dovex_cv", "dovex_plot_cv", "dovex_plot_weights"}
+%! for f = {"dovex_train", "dovex_path", "dovex_cv", "dovex_plot_cv", "dovex_plot_weights", "dovex_permtest"}
 %!   listed = regexp (get_help_text (f{1}), '^ {3,6}''(\w+)''', "tokens", "lineanchors");
 %!   listed = sort (cellfun (@(t) t{1}, listed, "UniformOutput", false));
 %!   try
@@ -494,6 +494,8 @@ end
 %!       case "dovex_plot_cv"
 %!         dovex_plot_cv (struct ("lambda1", 1, "loss_mean", 1, "loss_se", 0, "nnz_mean", 0, ...
 %!                                "lambda1_min", 1, "lambda1_1se", 1), "NoSuchOption", 1);
+%!       case "dovex_permtest"
+%!         dovex_permtest (X, label, "NoSuchOption", 1);
 %!       case "dovex_plot_weights"
 %!         dovex_plot_weights (struct ("W", 1, "classes", 1, "bias", false), [1 1], "NoSuchOption", 1);
 %!       otherwise

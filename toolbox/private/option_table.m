@@ -81,6 +81,15 @@ rows = {
       'one of ''column'', ''row''', 'the order of the pixels in a row of X'
 };
 T = cell2struct(rows, {'name', 'takers', 'default', 'check', 'what', 'describe'}, 2);
+% A permutation test runs dovex_cv's pipeline: it takes all its options.
+for k = 1:numel(T)
+    if any(strcmp('dovex_cv', T(k).takers))
+        T(k).takers{end+1} = 'dovex_permtest';
+    end
+end
+T(end+1) = struct('name', 'NumPermutations', 'takers', {{'dovex_permtest'}}, 'default', 1000, ...
+    'check', @(v) pass(is_whole(v, 1, 1e9), v), 'what', 'a whole number from 1 to 1e9', ...
+    'describe', 'the number of label permutations');
 end
 
 function [ok, v] = pass(ok, v)
