@@ -1,6 +1,7 @@
 %DOVEX_PLOT_PERMTEST  Plot a permutation test: the null scores and the true one.
 %   h = DOVEX_PLOT_PERMTEST(result) draws, for a result of dovex_permtest,
-%   the histogram of the permutations' held-out scores (20 bins) and the
+%   the histogram of the permutations' held-out scores (20 bins over
+%   their range) and the
 %   true labels' score as a vertical red line, in a new figure, and
 %   returns its handle; the title gives the p-value and the count.
 %   [h, ax] = DOVEX_PLOT_PERMTEST(result) also returns the axes.
@@ -28,10 +29,12 @@ if nargin < 1 || ~isstruct(result) || ~isscalar(result) || ~all(isfield(result, 
     error('dovex_plot_permtest:badInput', 'result must be a struct from dovex_permtest.');
 end
 null = result.null(:);
-lo = min([null; result.score]);
-hi = max([null; result.score]);
+% The bins span the null alone, so its shape shows however far the true
+% score lies.
+lo = min(null);
+hi = max(null);
 if lo == hi
-    [lo, hi] = deal(lo - 0.5, hi + 0.5);
+    [lo, hi] = deal(lo - 0.01 * max(abs(lo), 1), hi + 0.01 * max(abs(hi), 1));
 end
 edges = linspace(lo, hi, 21);
 counts = histc(null, edges);
@@ -43,6 +46,8 @@ bar(ax, (edges(1:end-1) + edges(2:end)) / 2, counts, 1);
 hold(ax, 'on');
 plot(ax, result.score * [1 1], [0, max(1, max(counts)) * 1.05], 'r-', 'linewidth', 2);
 hold(ax, 'off');
+span = [min(lo, result.score), max(hi, result.score)];
+xlim(ax, span + [-0.05 0.05] * (span(2) - span(1)));
 xlabel(ax, sprintf('held-out %s', result.measure));
 ylabel(ax, 'permutations');
 title(ax, sprintf('true score %.4g (red); p = %.4g over %d permutations', result.score, ...
