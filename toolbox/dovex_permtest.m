@@ -47,8 +47,9 @@
 %                     is dovex_cv's own, with this option
 %     'Workers'       the number of worker processes; default one per core
 %   A FoldId is kept with its samples: the folds stay, the labels move.
-%   The run prints a line each tenth of the permutations (and at the end)
-%   with the count done and the time so far.
+%   The run prints a line each tenth of the permutations or so (at least
+%   one permutation per worker between lines, and at the end) with the
+%   count done and the time so far.
 %
 %   result is a struct:
 %     measure        the measure, as dovex_cv's 'Measure'
@@ -119,10 +120,20 @@ for i = 1:N
     jobs{i} = struct('fname', 'dovex_permtest', 'order', permutation(groups, opts.Seed + i), ...
                      'args', {[args, {'Parallel', false}]});
 end
-% Runs of a tenth each, so that progress shows whatever the engine.
+% Runs of about a tenth each, so that progress shows whatever the engine;
+% each a whole number of jobs per worker, so that no worker idles.
 null = zeros(N, 1);
 fun = @(j) dovex_job(X, y, j);
-step = ceil(N / 10);
+nw = opts.Workers;
+if isequal(opts.Parallel, false)
+    nw = 1;
+elseif isempty(nw)
+    nw = 1;
+    if exist('nproc') %#ok<EXIST>
+        nw = nproc();
+    end
+end
+step = nw * ceil(ceil(N / 10) / nw);
 engine = 'serial';
 workers = 1;
 for first = 1:step:N
@@ -183,6 +194,7 @@ end
 %! assert (r.score, r.cv.error_mean(r.cv.index_min));
 %! assert (r.engine, "serial");
 %! assert (numel (regexp (out, '^dovex_permtest: \d of 6 permutations', "lineanchors")), 6);
+%! assert (regexp (out, '6 of 6 permutations, [\d.]+ s\n$'));
 %! if (exist ("parcellfun") || ! isempty (pkg ("list", "parallel")))
 %!   q = dovex_permtest (args{:}, "Parallel", true, "Workers", 2);
 %!   assert (q.engine, "parcellfun");
