@@ -48,7 +48,12 @@ plot(ax, result.score * [1 1], [0, max(1, max(counts)) * 1.05], 'r-', 'linewidth
 hold(ax, 'off');
 span = [min(lo, result.score), max(hi, result.score)];
 xlim(ax, span + [-0.05 0.05] * (span(2) - span(1)));
-xlabel(ax, sprintf('held-out %s', result.measure));
+names = struct('loss', 'log-loss', 'error', 'error', 'balanced', 'balanced error', 'auc', 'AUC');
+what = result.measure;
+if isfield(names, what)
+    what = names.(what);
+end
+xlabel(ax, ['held-out ' what]);
 ylabel(ax, 'permutations');
 title(ax, sprintf('true score %.4g (red); p = %.4g over %d permutations', result.score, ...
                   result.p, numel(null)));
