@@ -1,8 +1,9 @@
-%DOVEX_CV  Choose the L1 penalty by stratified cross-validation.
+%DOVEX_CV  Choose the L1 penalty by cross-validation.
 %   cv = DOVEX_CV(X, labels) splits the samples into 5 stratified folds and,
 %   for each fold and each lambda1 of dovex_path's grid, fits the other
-%   folds and scores the held-out one: its mean log-loss and its accuracy.
-%   It then picks the penalty and refits all samples at it.
+%   folds and scores the held-out one: its mean log-loss, misclassification
+%   rate, balanced error and (two classes) AUC. It then picks the penalty
+%   by one of these and refits all samples at it.
 %   cv = DOVEX_CV(X, labels, Name, Value, ...) sets options.
 %
 %   X (full or sparse) and labels are those of dovex_train; every class
@@ -25,6 +26,7 @@
 %     'ClassWeight'   as for dovex_train, from the whole data's class
 %                     counts; the held-out loss is weighted by it too
 %     'PenaltyFactor' as for dovex_train
+%     'FeatureNames'  as for dovex_train; kept by the refits
 %     'Offset'        as for dovex_train; added to the held-out scores too
 %     'Seed'          default 0; see below
 %     'Parallel'      as for dovex_path
@@ -37,9 +39,23 @@
 %                     own
 %     'Display'       'off' (default) or 'final': one line per fit
 %     'Folds'         the number of folds, 2 or more; default 5
-%     'Select'        the penalty of the refit: 'min' (default), the lowest
-%                     mean loss, or '1se', the largest lambda1 whose mean
-%                     loss is within one standard error of the lowest
+%     'FoldId'        one fold number (a whole number, 1 or more) per
+%                     sample: the folds are then exactly these, numbered
+%                     in the order of their values (1..F given, 1..F kept);
+%                     not with 'Folds' or 'Groups'
+%     'Groups'        one group label per sample (numbers, a char matrix
+%                     with a row per sample, or a cell array of char
+%                     vectors): each group lies whole in one fold. The
+%                     groups, shuffled by 'Seed', go largest first to the
+%                     fold with the fewest samples so far; 'Folds' (there
+%                     must be at least as many groups) equal to the number
+%                     of groups is leave-one-group-out. Not stratified
+%     'Measure'       the held-out measure that chooses the penalty: 'loss'
+%                     (default), 'error', 'balanced' or, for two classes,
+%                     'auc'; see below. Every measure is reported
+%     'Select'        the penalty of the refit: 'min' (default), the best
+%                     mean measure, or '1se', the largest lambda1 whose
+%                     mean measure is within one standard error of the best
 %   The grid comes from the whole data (its lambda1_max). 'Seed' fixes both
 %   the folds, drawn from a generator of dovex_cv's own (not MATLAB's or
 %   Octave's, which are left alone), and the fits: each fold's fit k, and
@@ -49,30 +65,56 @@
 %
 %   cv is a struct; for n penalties and F folds:
 %     lambda1, lambda2         1-by-n, the grid
+%     measure                  the measure that chose, as 'Measure'
 %     loss, accuracy, nnz      F-by-n, per fold and penalty: the held-out
 %                              mean log-loss, -sum(s .* log P(true class))
 %                              / sum(s) with the sample weights s (1
 %                              without Weights and ClassWeight); the
 %                              held-out accuracy (not weighted); the
 %                              non-zero weights of the features
+%     error, balanced, auc     F-by-n: 1 - accuracy; the balanced error, 1
+%                              minus the mean recall of the classes the
+%                              fold holds out; the AUC of P(second class)
+%                              (ties count half; NaN unless there are two
+%                              classes and the fold holds out both). None
+%                              is weighted
 %     sweeps, converged        F-by-n, how each fit ended (see dovex_train)
 %     failure                  F-by-n cell: '' or why the fit failed (its
 %                              loss, accuracy and nnz are then NaN)
 %     loss_mean, loss_se       1-by-n, over the folds whose fit did not
-%     accuracy_mean,           fail (all F unless one did): the mean and
-%     accuracy_se, nnz_mean    its standard error, std/sqrt(F)
-%     index_min, lambda1_min   the penalty of the lowest mean loss
+%     accuracy_mean,           fail (all F unless one did; for auc, those
+%     accuracy_se, nnz_mean    holding out both classes): the mean and
+%     error_mean, error_se,    its standard error, std/sqrt(F)
+%     balanced_mean,
+%     balanced_se, auc_mean,
+%     auc_se
+%     index_min, lambda1_min   the penalty of the best mean measure (the
+%                              lowest; for auc the highest)
 %     index_1se, lambda1_1se   the largest lambda1 within one standard
 %                              error of it
 %     select, model            which was refitted, and the refit: a
 %                              dovex_train model of all samples
+%     model_min, model_1se     the fits of all samples at the two choices,
+%                              one of them model (the same fit when
+%                              index_min is index_1se)
+%     predictions              ns-by-nc-by-p, each sample's held-out class
+%                              probabilities (the offset included) from
+%                              the fit of the other folds, NaN where that
+%                              fit failed; at every penalty (p = n) when
+%                              ns*nc*n is 1e8 or less, otherwise at
+%                              index_min and index_1se only (p = 2)
+%     prediction_index         1-by-p, the penalties of predictions' pages
+%     path_W                   with WarmStart, the weights of the whole
+%                              data's path, as dovex_path's W (for
+%                              dovex_plot_path); [] without
 %     fold                     ns-by-1, each sample's fold
 %     fit_seconds              F-by-n, the time of each fold's fit
 %     seconds                  the time of the whole call
 %     engine, workers          what ran the fold fits ('serial',
 %                              'parcellfun' or 'parfor') and how many
 %                              processes; see dovex_path
-%   dovex_predict(cv, Xnew) predicts with cv.model.
+%   dovex_predict(cv, Xnew) predicts with cv.model; dovex_predict(cv,
+%   Xnew, 'min') and (cv, Xnew, '1se') with cv.model_min and cv.model_1se.
 %
 %   A fold's fit that fails does not stop the others: it is recorded as
 %   above and warned about once (dovex_cv:fitFailed). Fits that stop at
@@ -81,8 +123,12 @@
 %
 %   Errors: dovex_cv:notDouble, dovex_cv:notFinite, dovex_cv:sizeMismatch,
 %   dovex_cv:badLabels, dovex_cv:oneClass, dovex_cv:badOption (also for a
-%   class with fewer than two samples, or more folds than samples),
-%   dovex_cv:noParallel, all before any fit; dovex_cv:noFit when every
+%   class with fewer than two samples, more folds than samples or groups,
+%   the measure 'auc' without two classes or without a fold holding out
+%   both),
+%   dovex_cv:classMissing (a fold whose training part lacks a class; the
+%   message names the fold and the class), dovex_cv:noParallel, all
+%   before any fit; dovex_cv:noFit when every
 %   penalty has a failed fold, dovex_cv:diverged when the refit fails.
 %
 %   Example:
@@ -91,6 +137,12 @@
 %       [cv.lambda1_min, cv.lambda1_1se]
 %       dovex_plot_cv(cv);
 %       labels = dovex_predict(cv, D(1:5,1:end-1) / 16);
+%       % grouped folds (here 10 made-up sessions), chosen by balanced error
+%       session = mod(0:size(D, 1)-1, 10)';
+%       cv = dovex_cv(D(:,1:end-1) / 16, D(:,end), 'Groups', session, ...
+%                     'Measure', 'balanced', 'Lambda1', logspace(1, -1, 5));
+%       [~, held] = max(cv.predictions(:,:,cv.index_min), [], 2);
+%       confusion = accumarray([D(:,end) + 1, held], 1)  % rows true, columns predicted
 %
 %   dovex version: unreleased sources
 %
@@ -103,20 +155,31 @@ if nargin < 2
 end
 [X, y, classes] = check_data('dovex_cv', X, labels);
 nc = max(y);
-[opts, lambda1, lambda2, d] = path_options('dovex_cv', X, y, nc, varargin);
+[opts, lambda1, lambda2, d, given] = path_options('dovex_cv', X, y, nc, varargin);
 ns = numel(y);
-nfolds = opts.Folds;
-if nfolds > ns
-    error('dovex_cv:badOption', 'option ''Folds'' is %d, more than the %d samples.', ...
-          nfolds, ns);
-end
 counts = accumarray(y, 1, [nc 1]);
 if any(counts < 2)
     error('dovex_cv:badOption', ...
           ['every class needs at least 2 samples for cross-validation; ', ...
            '%d classes have only one.'], nnz(counts < 2));
 end
-fold = stratified_folds(y, nfolds, opts.Seed);
+fold = folds_of(opts, given, ns, y, nc);
+nfolds = max(fold);
+if strcmp(opts.Measure, 'auc') && nc ~= 2
+    error('dovex_cv:badOption', 'the measure ''auc'' is for two classes; there are %d.', nc);
+end
+for f = 1:nfolds
+    missing = find(accumarray(y(fold ~= f), 1, [nc 1]) == 0, 1);
+    if ~isempty(missing)
+        error('dovex_cv:classMissing', ...
+              'the training part of fold %d (the samples of the other folds) has no sample of class %s.', ...
+              f, class_name(classes, missing));
+    end
+end
+if strcmp(opts.Measure, 'auc') && ~any(arrayfun(@(f) numel(unique(y(fold == f))) == 2, 1:nfolds))
+    error('dovex_cv:badOption', ['the measure ''auc'' needs a fold holding out both classes; ', ...
+          'no fold does.']);
+end
 
 % The folds' fits, and with warm starts the whole data's path, whose fit at
 % the chosen penalty is the refit.
@@ -131,24 +194,33 @@ models = models.fits;
 whole = models(nfolds+1:end, :);
 models = models(1:nfolds, :);
 
-% The held-out loss weighs each sample as the fit does.
-[loss, accuracy, nnzs, fit_seconds, sweeps] = deal(zeros(nfolds, n));
+% The held-out measures; the loss weighs each sample as the fit does.
+names = {'loss', 'error', 'balanced', 'auc'};
+score = struct();
+for i = 1:numel(names)
+    score.(names{i}) = NaN(nfolds, n);
+end
+[accuracy, nnzs, fit_seconds, sweeps] = deal(zeros(nfolds, n));
 [converged, failure] = deal(false(nfolds, n), cell(nfolds, n));
+keep_all = ns * nc * n <= 1e8;
+if keep_all
+    predictions = NaN(ns, nc, n);
+end
 for f = 1:nfolds
     held = fold == f;
-    s = d.weights(held);
     for k = 1:n
         m = models{f, k};
         if isempty(m.failure)
-            m.classes = classes;
-            [~, ~, scores] = dovex_predict(m, X(held, :));
-            [~, logP] = log_softmax(scores + d.offset(held, :));
-            truth = sub2ind(size(logP), (1:nnz(held))', y(held));
-            loss(f, k) = -(s' * logP(truth)) / sum(s);
-            [~, predicted] = max(logP, [], 2);
-            accuracy(f, k) = mean(predicted == y(held));
+            [v, P] = held_out(m, classes, X, held, d, y);
+            for i = 1:numel(names)
+                score.(names{i})(f, k) = v(i);
+            end
+            accuracy(f, k) = v(5);
+            if keep_all
+                predictions(held, :, k) = P;
+            end
         else
-            [loss(f, k), accuracy(f, k)] = deal(NaN);
+            accuracy(f, k) = NaN;
         end
         nnzs(f, k) = m.nnz;
         fit_seconds(f, k) = m.fit_seconds;
@@ -161,54 +233,184 @@ for f = 1:nfolds
     end
 end
 
-% The means over the folds whose fit did not fail.
+% The means over the folds whose fit did not fail (and, for the AUC, that
+% hold out both classes).
 ok = cellfun(@isempty, failure);
-loss_mean = fold_mean(loss, ok);
-loss_se = fold_se(loss, ok, loss_mean);
-if ~any(isfinite(loss_mean))
+[means, ses] = deal(struct());
+for i = 1:numel(names)
+    v = score.(names{i});
+    means.(names{i}) = fold_mean(v, ok & isfinite(v));
+    ses.(names{i}) = fold_se(v, ok & isfinite(v), means.(names{i}));
+end
+if ~any(isfinite(means.loss))
     report_fits('dovex_cv', models, repmat(lambda1, nfolds, 1));
     error('dovex_cv:noFit', 'every fit failed; the first: %s.', failure{1});
 end
-% Ties go to the larger penalty, the sparser model.
-best = find(loss_mean == min(loss_mean));
+% The choice on a measure where lower is better; ties go to the larger
+% penalty, the sparser model.
+direction = 1 - 2 * strcmp(opts.Measure, 'auc');
+chooser = direction * means.(opts.Measure);
+chooser(isnan(chooser)) = Inf;
+best = find(chooser == min(chooser));
 [~, i] = max(lambda1(best));
 index_min = best(i);
-within = find(loss_mean <= loss_mean(index_min) + loss_se(index_min));
+within = find(chooser <= chooser(index_min) + ses.(opts.Measure)(index_min));
 [~, i] = max(lambda1(within));
 index_1se = within(i);
-if strcmp(opts.Select, 'min')
-    k = index_min;
-else
-    k = index_1se;
+chosen = [index_min, index_1se];
+refits = cell(1, 2);
+for j = 1:2
+    k = chosen(j);
+    if j == 2 && index_1se == index_min
+        refits{2} = refits{1};
+    elseif opts.WarmStart
+        refits{j} = whole{k};
+    else
+        model = fit_path('dovex_cv', d, lambda1(k), lambda2(k), opts.Seed + k - 1, opts, ...
+                         false, false, '');
+        refits{j} = model{1};
+    end
 end
-if opts.WarmStart
-    model = whole{k};
-else
-    model = fit_path('dovex_cv', d, lambda1(k), lambda2(k), opts.Seed + k - 1, opts, false, ...
-                     false, '');
-    model = model{1};
+j = 1 + strcmp(opts.Select, '1se');
+if ~isempty(refits{j}.failure)
+    error('dovex_cv:diverged', 'the refit at lambda1 %.4g failed: %s.', lambda1(chosen(j)), ...
+          refits{j}.failure);
 end
-if ~isempty(model.failure)
-    error('dovex_cv:diverged', 'the refit at lambda1 %.4g failed: %s.', lambda1(k), ...
-          model.failure);
+report_fits('dovex_cv', [models(:); refits(j)], ...
+            [reshape(repmat(lambda1, nfolds, 1), [], 1); lambda1(chosen(j))]);
+for i = 1:2
+    refits{i} = rmfield(refits{i}, {'failure', 'failure_id'});
+    refits{i}.classes = classes;
+    refits{i}.feature_names = opts.FeatureNames;
 end
-report_fits('dovex_cv', [models(:); {model}], [reshape(repmat(lambda1, nfolds, 1), [], 1); lambda1(k)]);
-model = rmfield(model, {'failure', 'failure_id'});
-model.classes = classes;
+model = refits{j};
 if strcmp(opts.Display, 'final')
     fprintf('refit: %s\n', fit_summary(model));
 end
 
-cv = struct('lambda1', lambda1, 'lambda2', lambda2, 'loss', loss, 'accuracy', accuracy, ...
-    'nnz', nnzs, 'loss_mean', loss_mean, 'loss_se', loss_se, ...
+% The whole data's path, for dovex_plot_path, when it was fitted.
+path_W = [];
+if opts.WarmStart
+    path_W = cat(3, cellfun(@(m) m.W, whole, 'UniformOutput', false));
+    path_W = cat(3, path_W{:});
+end
+
+% Beyond 1e8 values the held-out probabilities are kept at the two chosen
+% penalties only, predicted again from the folds' fits there.
+if keep_all
+    prediction_index = 1:n;
+else
+    prediction_index = chosen;
+    predictions = NaN(ns, nc, 2);
+    for f = 1:nfolds
+        held = fold == f;
+        for j = 1:2
+            if isempty(models{f, chosen(j)}.failure)
+                [~, predictions(held, :, j)] = held_out(models{f, chosen(j)}, classes, X, held, d, y);
+            end
+        end
+    end
+end
+
+cv = struct('lambda1', lambda1, 'lambda2', lambda2, 'measure', opts.Measure, ...
+    'loss', score.loss, 'accuracy', accuracy, 'error', score.error, ...
+    'balanced', score.balanced, 'auc', score.auc, 'nnz', nnzs, ...
+    'loss_mean', means.loss, 'loss_se', ses.loss, ...
     'accuracy_mean', fold_mean(accuracy, ok), ...
     'accuracy_se', fold_se(accuracy, ok, fold_mean(accuracy, ok)), ...
+    'error_mean', means.error, 'error_se', ses.error, ...
+    'balanced_mean', means.balanced, 'balanced_se', ses.balanced, ...
+    'auc_mean', means.auc, 'auc_se', ses.auc, ...
     'nnz_mean', fold_mean(nnzs, ok), 'index_min', index_min, 'lambda1_min', lambda1(index_min), ...
     'index_1se', index_1se, 'lambda1_1se', lambda1(index_1se), 'select', opts.Select, ...
-    'model', model, 'fold', fold, 'sweeps', sweeps, 'converged', converged, ...
+    'model', model, 'model_min', refits{1}, 'model_1se', refits{2}, ...
+    'predictions', predictions, 'prediction_index', prediction_index, 'path_W', path_W, ...
+    'fold', fold, 'sweeps', sweeps, 'converged', converged, ...
     'failure', {failure}, 'fit_seconds', fit_seconds, 'seconds', [], ...
     'engine', engine, 'workers', workers);
 cv.seconds = toc(t0);
+end
+
+% The folds: FoldId's as given (numbered in the order of its values),
+% whole groups, or stratified.
+function fold = folds_of(opts, given, ns, y, nc)
+id = 'dovex_cv:badOption';
+if isfield(given, 'FoldId') && (isfield(given, 'Groups') || isfield(given, 'Folds'))
+    error(id, 'give ''FoldId'' alone, without ''Groups'' or ''Folds''.');
+end
+if isfield(given, 'FoldId')
+    if numel(opts.FoldId) ~= ns
+        error(id, 'option ''FoldId'' must have %d values, one per sample; it has %d.', ...
+              ns, numel(opts.FoldId));
+    end
+    [~, ~, fold] = unique(opts.FoldId);
+    fold = fold(:);
+    if max(fold) < 2
+        error(id, 'option ''FoldId'' must name at least 2 folds; it names 1.');
+    end
+elseif isfield(given, 'Groups')
+    g = opts.Groups;
+    if numel(g) ~= ns
+        error(id, 'option ''Groups'' must have %d labels, one per sample; it has %d.', ...
+              ns, numel(g));
+    end
+    if max(g) < opts.Folds
+        error(id, 'there are %d groups, fewer than the %d folds; set ''Folds''.', ...
+              max(g), opts.Folds);
+    end
+    fold = group_folds(g, opts.Folds, opts.Seed);
+else
+    if opts.Folds > ns
+        error(id, 'option ''Folds'' is %d, more than the %d samples.', opts.Folds, ns);
+    end
+    fold = stratified_folds(y, opts.Folds, opts.Seed);
+end
+end
+
+% A fold's fit on its held-out samples: the measures [loss, error,
+% balanced, auc, accuracy] and the class probabilities (the offset included).
+function [v, P] = held_out(m, classes, X, held, d, y)
+m.classes = classes;
+[~, ~, scores] = dovex_predict(m, X(held, :));
+[P, logP] = log_softmax(scores + d.offset(held, :));
+yh = y(held);
+s = d.weights(held);
+nh = numel(yh);
+truth = sub2ind(size(logP), (1:nh)', yh);
+loss = -(s' * logP(truth)) / sum(s);
+[~, predicted] = max(logP, [], 2);
+err = mean(predicted ~= yh);
+present = unique(yh);
+recall = arrayfun(@(c) mean(predicted(yh == c) == c), present);
+auc = NaN;
+if size(P, 2) == 2 && numel(present) == 2
+    % The rank-sum form: each (positive, negative) pair ordered right
+    % counts 1, a tie 1/2.
+    t = logP(:, 2) - logP(:, 1);
+    [~, order] = sort(t);
+    r = zeros(nh, 1);
+    r(order) = 1:nh;
+    [~, ~, tie] = unique(t);
+    r = accumarray(tie, r) ./ accumarray(tie, 1);
+    r = r(tie);
+    pos = yh == 2;
+    np = nnz(pos);
+    auc = (sum(r(pos)) - np * (np + 1) / 2) / (np * (nh - np));
+end
+v = [loss, err, 1 - mean(recall), auc, mean(predicted == yh)];
+end
+
+% A class as the messages write it.
+function s = class_name(classes, c)
+if iscell(classes)
+    s = ['''' classes{c} ''''];
+elseif ischar(classes)
+    s = ['''' classes(c, :) ''''];
+elseif isnumeric(classes) || islogical(classes)
+    s = num2str(double(classes(c)));
+else
+    s = ['''' char(classes(c)) ''''];
+end
 end
 
 % The mean of each column over the rows marked ok (NaN where none is).
@@ -402,6 +604,89 @@ end
 %! assert (cv.loss_mean, mean (cv.loss(good,:)), 1e-15);
 %! assert (all (isfinite (cv.model.W(:))));
 
+%!test  # Groups: no group split, leave-one-group-out; FoldId kept exactly
+%! g = mod ((0:149)', 7);                 # 7 groups, each with every class
+%! cv = dovex_cv (X, label, "Groups", g, "Folds", 3, "Lambda1", [5 0.5], "Parallel", false);
+%! for j = 0:6
+%!   assert (numel (unique (cv.fold(g == j))), 1);
+%! endfor
+%! sizes = accumarray (cv.fold, 1);
+%! assert (max (sizes) - min (sizes) <= 22);   # one group at most
+%! logo = dovex_cv (X, label, "Groups", num2cell (char ("a" + g), 2), "Folds", 7, ...
+%!                  "Lambda1", [5 0.5], "Parallel", false);
+%! assert (numel (unique (logo.fold)), 7);
+%! assert (size (unique ([logo.fold, g], "rows"), 1), 7);   # one group a fold, one fold a group
+%! id = 1 + mod ((0:149)' * 5, 4);
+%! given = dovex_cv (X, label, "FoldId", id, "Lambda1", [5 0.5], "Parallel", false, "WarmStart", false);
+%! assert (given.fold, id);
+%! f = 3;
+%! m = dovex_train (X(id != f,:), label(id != f), "Lambda1", 0.5, "Lambda2", 0.05, "Seed", 1, ...
+%!                  "Display", "off");
+%! [~, P] = dovex_predict (m, X(id == f,:));
+%! assert (given.predictions(id == f,:,2), P, 1e-12);
+
+%!test  # every measure against its direct computation from the held-out probabilities
+%! two = label > 0;
+%! for measure = {"loss", "error", "balanced", "auc"}
+%!   cv = dovex_cv (X(:,1:2), two, "Lambda1", [20 2 0.2 0.02], "Folds", 3, "Measure", measure{1}, ...
+%!                  "Parallel", false);
+%!   assert (cv.measure, measure{1});
+%!   assert (size (cv.predictions), [150 2 4]);
+%!   assert (cv.prediction_index, 1:4);
+%!   for f = 1:3
+%!     for k = 1:4
+%!       held = cv.fold == f;
+%!       P = cv.predictions(held,:,k);
+%!       t = two(held) + 1;
+%!       assert (cv.loss(f,k), -mean (log (P(sub2ind (size (P), (1:rows (P))', t)))), 1e-12);
+%!       [~, p] = max (P, [], 2);
+%!       assert (cv.error(f,k), mean (p != t));
+%!       assert (cv.balanced(f,k), 1 - (mean (p(t == 1) == 1) + mean (p(t == 2) == 2)) / 2, 1e-15);
+%!       d = P(t == 2, 2) - P(t == 1, 2)';      # every (positive, negative) pair
+%!       assert (cv.auc(f,k), mean ((d(:) > 0) + (d(:) == 0) / 2), 1e-12);
+%!     endfor
+%!   endfor
+%!   m = cv.([measure{1} "_mean"]);
+%!   assert (m, mean (cv.(measure{1})), 1e-15);
+%!   if (strcmp (measure{1}, "auc"))
+%!     assert (m(cv.index_min), max (m));
+%!     assert (all (m(cv.lambda1 > cv.lambda1_1se) < max (m) - cv.auc_se(cv.index_min)));
+%!   else
+%!     assert (m(cv.index_min), min (m));
+%!   endif
+%! endfor
+%! ## the error of three classes is 1 - accuracy; AUC is not defined for them
+%! cv = dovex_cv (X, label, "Lambda1", [5 0.5], "Folds", 3, "Parallel", false);
+%! assert (cv.error, 1 - cv.accuracy, 1e-15);
+%! assert (all (isnan (cv.auc(:))));
+
+%!test  # dovex_predict at either choice: the whole data's path at that penalty
+%! grid = [40 10 3 1 0.3 0.1];
+%! p = dovex_path (X, label, "Lambda1", grid, "Parallel", false);
+%! for warm = [true false]
+%!   cv = dovex_cv (X, label, "Lambda1", grid, "Folds", 3, "Parallel", false, "WarmStart", warm);
+%!   assert (cv.index_min != cv.index_1se);
+%!   cold = dovex_path (X, label, "Lambda1", grid, "Parallel", false, "WarmStart", warm);
+%!   [~, P] = dovex_predict (cv, X, "1se");
+%!   [~, Q] = dovex_predict (cold, X, cv.index_1se);
+%!   assert (bits_of (P), bits_of (Q));
+%!   [~, P] = dovex_predict (cv, X, "MIN");
+%!   [~, Q] = dovex_predict (cold, X, cv.index_min);
+%!   assert (bits_of (P), bits_of (Q));
+%! endfor
+%! assert (dovex_predict (cv, X), dovex_predict (cv, X, "min"));
+
+%!error <training part of fold 1 .* no sample of class 0> dovex_cv (X, label, "FoldId", 1 + (label == 2))
+%!error id=dovex_cv:classMissing dovex_cv (X, label, "Groups", label, "Folds", 3)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "FoldId", ones (150, 1))
+%!error id=dovex_cv:badOption dovex_cv (X, label, "FoldId", [1 2 3])
+%!error id=dovex_cv:badOption dovex_cv (X, label, "FoldId", 1 + mod (1:150, 3), "Folds", 3)
+%!error id=dovex_cv:badOption dovex_cv (X, label, "FoldId", 0.5 + mod (1:150, 3))
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Groups", mod (1:150, 4))
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Groups", [1 2])
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Measure", "auc")
+%!error id=dovex_cv:badOption dovex_cv (X, label, "Measure", "recall")
+%!error id=dovex_predict:badIndex dovex_predict (dovex_cv (X, label, "Lambda1", 1, "Folds", 2), X, 1)
 %!error id=dovex_cv:badOption dovex_cv (X, label, "Folds", 1)
 %!error id=dovex_cv:badOption dovex_cv (X, label, "Tol", -1)
 %!error id=dovex_cv:badOption dovex_cv (X, label, "ClassWeight", [1 2])

@@ -11,6 +11,9 @@
 %   dovex_path and dovex_cv raise again as theirs. It is not meant to be called
 %   directly: it is public only because the parallel engines' worker
 %   processes can reach a function by its name alone.
+%   score = DOVEX_JOB(X, y, job) with job.fname 'dovex_permtest' is one
+%   permutation of dovex_permtest: the held-out mean measure, at the
+%   chosen penalty, of dovex_cv(X, y(job.order), job.args{:}).
 %
 %   Example (what dovex_path does for two penalties):
 %       D = dlmread('data/iris.csv', ',', 1, 0);
@@ -26,6 +29,13 @@
 
 function models = dovex_job(X, y, job)
 try
+    if strcmp(job.fname, 'dovex_permtest')
+        % One permutation of dovex_permtest: the score of dovex_cv on the
+        % labels in the order job.order.
+        cv = dovex_cv(X, y(job.order), job.args{:});
+        models = cv.([cv.measure '_mean'])(cv.(['index_' cv.select]));
+        return
+    end
     models = fits(X, y, job);
 catch err
     % Whatever escaped (a module missing in a worker, memory): the caller

@@ -45,6 +45,7 @@
 %                     job of its own, its bits those of dovex_train's fit
 %     'Display'       'off' (default) or 'final': one line per fit, in the
 %                     order of the grid, once the fits are done
+%     'FeatureNames'  as for dovex_train; kept as path.feature_names
 %
 %   path is a struct; for n penalties:
 %     lambda1, lambda2   1-by-n, the penalties of each fit
@@ -54,7 +55,8 @@
 %     failure            1-by-n cell: '' or why fit k failed (its W, nnz
 %                        and objective are then NaN)
 %     seed               1-by-n, the seed of each fit
-%     classes, bias, center, scale, lambda1_max, tol, max_sweeps, notes
+%     classes, feature_names, bias, center, scale, lambda1_max, tol,
+%     max_sweeps, notes
 %                        as in dovex_train's model, shared by all fits
 %     engine, workers    what ran the fits: 'serial', 'parcellfun' or
 %                        'parfor', and how many processes
@@ -101,7 +103,7 @@ models = models.fits;
 path = struct('lambda1', lambda1, 'lambda2', lambda2, ...
     'W', zeros(size(d.X, 2), nc, n), 'nnz', zeros(1, n), 'sweeps', zeros(1, n), ...
     'converged', false(1, n), 'objective', zeros(1, n), 'fit_seconds', zeros(1, n), ...
-    'failure', {cell(1, n)}, 'seed', seeds, 'classes', {classes}, 'bias', opts.Bias, ...
+    'failure', {cell(1, n)}, 'seed', seeds, 'classes', {classes}, 'feature_names', {opts.FeatureNames}, 'bias', opts.Bias, ...
     'center', [], 'scale', [], 'lambda1_max', d.lambda1_max, 'tol', opts.Tol, ...
     'max_sweeps', opts.MaxSweeps, 'notes', {models{1}.notes}, 'engine', engine, ...
     'workers', workers);

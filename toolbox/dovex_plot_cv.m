@@ -1,8 +1,9 @@
 %DOVEX_PLOT_CV  Plot a cross-validation: held-out loss and sparsity per penalty.
 %   h = DOVEX_PLOT_CV(cv) draws the result of dovex_cv in a new figure and
-%   returns its handle. The upper panel shows the held-out mean log-loss
+%   returns its handle. The upper panel shows the held-out mean of the
+%   measure that chose (cv.measure: the log-loss unless another was named)
 %   against lambda1 (log axis) with one-standard-error bars, and the two
-%   chosen penalties marked: lambda1_min (lowest loss, solid line) and
+%   chosen penalties marked: lambda1_min (best mean, solid line) and
 %   lambda1_1se (dashed). The lower panel shows the mean number of non-zero
 %   weights against the same axis.
 %   h = DOVEX_PLOT_CV(cv, Name, Value) sets options:
@@ -43,9 +44,14 @@ else
     h = ancestor(ax(1), 'figure');
 end
 
+% The measure that chose, where cv says which.
+measure = 'loss';
+if isfield(cv, 'measure')
+    measure = cv.measure;
+end
 [lambda1, order] = sort(cv.lambda1);
-loss = cv.loss_mean(order);
-se = cv.loss_se(order);
+loss = cv.([measure '_mean'])(order);
+se = cv.([measure '_se'])(order);
 
 % The bars drawn as segments: errorbar's caps do not sit well on a log axis.
 semilogx(ax(1), lambda1, loss, 'o-');
@@ -59,7 +65,8 @@ semilogx(ax(1), cv.lambda1_min * [1 1], span, 'k-');
 semilogx(ax(1), cv.lambda1_1se * [1 1], span, 'k--');
 hold(ax(1), 'off');
 xlim(ax(1), lambda_range(lambda1));
-ylabel(ax(1), 'held-out log-loss');
+names = struct('loss', 'log-loss', 'error', 'error', 'balanced', 'balanced error', 'auc', 'AUC');
+ylabel(ax(1), ['held-out ' names.(measure)]);
 title(ax(1), sprintf('lambda1 min %.3g (solid), 1se %.3g (dashed)', cv.lambda1_min, ...
                      cv.lambda1_1se));
 grid(ax(1), 'on');

@@ -4,6 +4,8 @@
 %   from dovex_cv (cv itself, or cv.model).
 %   [...] = DOVEX_PREDICT(path, X, k) uses the k-th penalty of a path from
 %   dovex_path.
+%   [...] = DOVEX_PREDICT(cv, X, 'min') or (cv, X, '1se') uses the fit of
+%   all samples at cv's penalty of that choice (cv.model_min, cv.model_1se).
 %
 %   X        n-by-nd real double matrix with the columns of the data the
 %            model was fitted to (without the bias column); finite; full or
@@ -27,6 +29,8 @@
 %       model = dovex_train(D(1:2:end,1:4), D(1:2:end,5), 'Display', 'off');
 %       [labels, P] = dovex_predict(model, D(2:2:end,1:4));
 %       mean(labels == D(2:2:end,5))                % held-out accuracy
+%       cv = dovex_cv(D(:,1:4), D(:,5), 'Lambda1', logspace(1, -1, 6));
+%       sparser = dovex_predict(cv, D(:,1:4), '1se');
 %
 %   dovex version: unreleased sources
 %
@@ -37,7 +41,17 @@ if nargin < 2
     error('dovex_predict:badModel', 'usage: [labels, P, scores] = dovex_predict(model, X)');
 end
 if isstruct(model) && isscalar(model) && isfield(model, 'model') && ~isfield(model, 'W')
-    model = model.model;            % a cross-validation predicts with its refit
+    % A cross-validation predicts with its refit, or at either choice.
+    if nargin < 3
+        model = model.model;
+    elseif (ischar(k) || isa(k, 'string')) && any(strcmpi(k, {'min', '1se'})) && ...
+            isfield(model, 'model_min')
+        model = model.(['model_' lower(char(k))]);
+        k = 1;
+    else
+        error('dovex_predict:badIndex', ...
+              'a cross-validation predicts at ''min'' or ''1se'': dovex_predict(cv, X, ''min'').');
+    end
 end
 if ~isstruct(model) || ~isscalar(model) || ~all(isfield(model, {'W', 'classes', 'bias'}))
     error('dovex_predict:badModel', ...

@@ -72,6 +72,9 @@
 %     'Offset'       ns-by-nc fixed scores added to X*W throughout, such as
 %                    an earlier model's; default none. dovex_predict does
 %                    not add it: add it to its scores.
+%     'FeatureNames' a name per column of X (a cell array of char vectors
+%                    or a string array), kept as model.feature_names for
+%                    dovex_features; default none.
 %     'Seed'         when given, dovex_seed(Seed) runs right before the fit,
 %                    which then gives the same bits every time; default none
 %                    (the fit continues the C runtime's rand() sequence).
@@ -84,6 +87,7 @@
 %     W            (nd+1)-by-nc weights, the intercepts last (nd-by-nc
 %                  without Bias), in the units of X
 %     classes      the classes, in the order of the columns of W
+%     feature_names  FeatureNames, nd-by-1, or [] without it
 %     bias         whether intercepts were fitted
 %     center, scale  1-by-nd, what was subtracted from each column of X
 %                  and what it was divided by for the fit (center zeros
@@ -161,6 +165,7 @@ elseif ~isempty(model.failure)
 end
 model = rmfield(model, {'failure', 'failure_id'});
 model.classes = classes;
+model.feature_names = opts.FeatureNames;
 if ~strcmp(opts.Display, 'off')
     for k = 1:numel(model.notes)
         fprintf('note: %s\n', model.notes{k});
@@ -481,7 +486,7 @@ end
 %! assert (objective(end) - objective(1) > 0.1 * abs (objective(1)));
 
 %!test  # every function's help lists exactly the options it takes
-%! for f = {"dovex_train", "dovex_path", "dovex_cv", "dovex_plot_cv", "dovex_plot_weights"}
+%! for f = {"dovex_train", "dovex_path", "dovex_cv", "dovex_plot_cv", "dovex_plot_weights", "dovex_permtest"}
 %!   listed = regexp (get_help_text (f{1}), '^ {3,6}''(\w+)''', "tokens", "lineanchors");
 %!   listed = sort (cellfun (@(t) t{1}, listed, "UniformOutput", false));
 %!   try
@@ -489,6 +494,8 @@ end
 %!       case "dovex_plot_cv"
 %!         dovex_plot_cv (struct ("lambda1", 1, "loss_mean", 1, "loss_se", 0, "nnz_mean", 0, ...
 %!                                "lambda1_min", 1, "lambda1_1se", 1), "NoSuchOption", 1);
+%!       case "dovex_permtest"
+%!         dovex_permtest (X, label, "NoSuchOption", 1);
 %!       case "dovex_plot_weights"
 %!         dovex_plot_weights (struct ("W", 1, "classes", 1, "bias", false), [1 1], "NoSuchOption", 1);
 %!       otherwise

@@ -32,8 +32,8 @@ function d = design(fname, X, y, nc, opts)
 %                  weights from the intercept
 %     d.constant   1-by-nd, the columns without spread, whose weights the
 %                  fit keeps at zero (their column of d.X is zero)
-%   Raises fname:badOption for a Weights, ClassWeight or PenaltyFactor of
-%   the wrong length, or classes of no weight.
+%   Raises fname:badOption for a Weights, ClassWeight, PenaltyFactor or
+%   FeatureNames of the wrong length, or classes of no weight.
 
 [ns, nd] = size(X);
 id = [fname ':badOption'];
@@ -41,6 +41,10 @@ d.Y = zeros(ns, nc);
 d.Y(sub2ind([ns nc], (1:ns)', y(:))) = 1;
 d.weights = sample_weights(id, opts, y, nc, ns);
 
+if isfield(opts, 'FeatureNames') && ~isempty(opts.FeatureNames) && numel(opts.FeatureNames) ~= nd
+    error(id, 'option ''FeatureNames'' must have %d names, one per column of X; it has %d.', ...
+          nd, numel(opts.FeatureNames));
+end
 penalty = opts.PenaltyFactor;
 if isempty(penalty)
     penalty = ones(nd, 1);

@@ -48,6 +48,8 @@ rows = {
   'Offset', fits, [], @(v) pass(isa(v, 'double') && isreal(v) && ndims(v) == 2 && ...
       ~issparse(v) && all(isfinite(v(:))), v), ...
       'a full, finite, real double matrix', 'fixed scores per sample and class added to X*W'
+  'FeatureNames', fits, [], @feature_names, ...
+      'a cell array of char vectors or a string array', 'a name per column of X, kept by the model'
   'Seed', train, [], @(v) pass(is_whole(v, 0, 4294967295), v), ...
       'a whole number from 0 to 4294967295', 'dovex_seed(Seed) right before the fit'
   'Seed', grid, 0, @(v) pass(is_whole(v, 0, 4294967295), v), ...
@@ -66,12 +68,28 @@ rows = {
       'a whole number of 2 or more', 'the number of folds'
   'Select', {'dovex_cv'}, 'min', @(v) choice(v, {'min', '1se'}), ...
       'one of ''min'', ''1se''', 'the penalty of the refit'
+  'FoldId', {'dovex_cv'}, [], @fold_ids, ...
+      'a vector of whole numbers of 1 or more', 'each sample''s fold'
+  'Groups', {'dovex_cv'}, [], @groups, ...
+      'a vector of finite numbers, a char matrix, or a cell array of char vectors', ...
+      'each sample''s group, never split across folds'
+  'Measure', {'dovex_cv'}, 'loss', @(v) choice(v, {'loss', 'error', 'balanced', 'auc'}), ...
+      'one of ''loss'', ''error'', ''balanced'', ''auc''', 'the held-out measure that chooses'
   'Axes', {'dovex_plot_cv', 'dovex_plot_weights'}, [], @axes_handles, ...
       'axes handles', 'axes of one''s own to draw into'
   'Order', {'dovex_plot_weights'}, 'column', @(v) choice(v, {'column', 'row'}), ...
       'one of ''column'', ''row''', 'the order of the pixels in a row of X'
 };
 T = cell2struct(rows, {'name', 'takers', 'default', 'check', 'what', 'describe'}, 2);
+% A permutation test runs dovex_cv's pipeline: it takes all its options.
+for k = 1:numel(T)
+    if any(strcmp('dovex_cv', T(k).takers))
+        T(k).takers{end+1} = 'dovex_permtest';
+    end
+end
+T(end+1) = struct('name', 'NumPermutations', 'takers', {{'dovex_permtest'}}, 'default', 1000, ...
+    'check', @(v) pass(is_whole(v, 1, 1e9), v), 'what', 'a whole number from 1 to 1e9', ...
+    'describe', 'the number of label permutations');
 end
 
 function [ok, v] = pass(ok, v)
@@ -115,6 +133,36 @@ if ~isempty(text_of(v))
 else
     [ok, v] = nonnegative_vector(v, 'column');
 end
+end
+
+function [ok, v] = fold_ids(v)
+[ok, v] = nonnegative_vector(v, 'column');
+ok = ok && all(v == round(v)) && all(v >= 1);
+end
+
+% Names as a column cell array of char rows.
+function [ok, v] = feature_names(v)
+if isa(v, 'string')
+    v = cellstr(v);
+end
+ok = iscellstr(v) && all(cellfun(@(c) size(c, 1) <= 1, v(:)));
+v = v(:);
+end
+
+% Group labels as numbers 1..ng, in a column.
+function [ok, v] = groups(v)
+ok = true;
+if ischar(v) && ~isempty(v)
+    [~, ~, v] = unique(v, 'rows');
+elseif iscellstr(v) && ~isempty(v) || isa(v, 'string') && ~isempty(v)
+    [~, ~, v] = unique(v(:));
+elseif (isnumeric(v) || islogical(v)) && isreal(v) && ~isempty(v) && isvector(v) && ...
+        all(isfinite(double(v(:))))
+    [~, ~, v] = unique(full(double(v(:))));
+else
+    ok = false;
+end
+v = double(v(:));
 end
 
 function [ok, v] = axes_handles(v)

@@ -1,4 +1,4 @@
-function [opts, lambda1, lambda2, d] = path_options(fname, X, y, nc, args)
+function [opts, lambda1, lambda2, d, given] = path_options(fname, X, y, nc, args)
 %PATH_OPTIONS  The options of dovex_path and dovex_cv, and their penalty grid.
 %   Reads the options in args, and gives the grid: lambda1 and lambda2
 %   (rows of the same length) and the design d of the whole data, whose
@@ -6,7 +6,8 @@ function [opts, lambda1, lambda2, d] = path_options(fname, X, y, nc, args)
 %   down to LambdaMinRatio * lambda1_max, evenly spaced in log. In opts,
 %   Weights become the whole data's sample weights, class weights
 %   included, and ClassWeight is emptied, so that a subset of the samples
-%   keeps its samples' weights. Raises fname:badOption for any bad option,
+%   keeps its samples' weights. given has a field for each option given.
+%   Raises fname:badOption for any bad option,
 %   before any fit.
 
 [opts, given] = parse_options(fname, args);
