@@ -11,8 +11,8 @@
 %   dovex_path and dovex_cv raise again as theirs. It is not meant to be called
 %   directly: it is public only because the parallel engines' worker
 %   processes can reach a function by its name alone.
-%   score = DOVEX_JOB(X, y, job) with job.fname 'dovex_permtest' is one
-%   permutation of dovex_permtest: the held-out mean measure, at the
+%   models = DOVEX_JOB(X, y, job) with job.fname 'dovex_permtest' is one
+%   permutation of dovex_permtest: its score, the held-out mean measure, at the
 %   chosen penalty, of dovex_cv(X, y(job.order), job.args{:}).
 %
 %   Example (what dovex_path does for two penalties):

@@ -65,7 +65,8 @@
 %     engine, workers  what ran the permutations ('serial', 'parcellfun'
 %                    or 'parfor') and how many processes
 %
-%   Errors: those of dovex_cv, as dovex_permtest:*, before any fit; and
+%   Errors: those of dovex_cv, as dovex_permtest:* (dovex_permtest:notDouble,
+%   dovex_permtest:badOption, ...), before any fit; and
 %   dovex_permtest:badOption for 'Seed' plus N beyond 4294967295.
 %
 %   Example:

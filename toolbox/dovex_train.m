@@ -510,7 +510,8 @@ end
 %!function [names, files] = public_functions ()
 %!  ## every public function, its help text and the file that holds it
 %!  names = {"dovex_train", "dovex_predict", "dovex_path", "dovex_cv", "dovex_plot_cv", ...
-%!           "dovex_plot_weights", "dovex_job", "dovex_fit", "dovex_solve", "dovex_seed"};
+%!           "dovex_plot_weights", "dovex_job", "dovex_fit", "dovex_solve", "dovex_seed", ...
+%!           "dovex_features", "dovex_plot_path", "dovex_permtest", "dovex_plot_permtest"};
 %!  files = cellfun (@(f) file_in_loadpath ([f ".m"]), names, "UniformOutput", false);
 %!endfunction
 
@@ -554,6 +555,11 @@ end
 %! endfor
 %! assert (isempty (wrong), strjoin (wrong, "\n"));
 
+%!function run_example (example_code)
+%!  ## in a workspace of its own, so the example's names clash with nothing
+%!  evalc (example_code);
+%!endfunction
+
 %!test  # every public function's example runs, in a fresh folder with the data
 %! [names, files] = public_functions ();
 %! top = fileparts (which ("dovex_train"));
@@ -580,7 +586,7 @@ end
 %!     code = strjoin (lines(first+1:last), "\n");
 %!     assert (! isempty (strtrim (code)), "%s: empty example", names{i});
 %!     try
-%!       evalc (code);
+%!       run_example (code);
 %!     catch err
 %!       error ("%s's example fails: %s", names{i}, err.message);
 %!     end_try_catch
