@@ -563,8 +563,10 @@ end
 %!test  # every public function's example runs, in a fresh folder with the data
 %! [names, files] = public_functions ();
 %! top = fileparts (which ("dovex_train"));
-%! data = file_in_path (strjoin ({getenv("DOVEX_DATA_DIR"), fullfile(top, "data"), ...
-%!                               fullfile(top, "..", "data")}, pathsep ()), "iris.csv");
+%! ## an empty entry (DOVEX_DATA_DIR unset) would end file_in_path's search
+%! places = {getenv("DOVEX_DATA_DIR"), fullfile(top, "data"), fullfile(top, "..", "data")};
+%! places = places(! cellfun (@isempty, places));
+%! data = file_in_path (strjoin (places, pathsep ()), "iris.csv");
 %! data = fileparts (data);
 %! here = pwd ();
 %! scratch = tempname ();
