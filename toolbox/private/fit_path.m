@@ -13,6 +13,7 @@ function models = fit_path(fname, d, lambda1, lambda2, seeds, opts, warm, show, 
 
 n = numel(lambda1);
 models = cell(1, n);
+d.X2 = d.X .^ 2;
 start = d.W0;
 for k = 1:n
     if ~isnan(seeds(k))
@@ -42,28 +43,64 @@ for k = 1:n
 end
 end
 
-% One fit, by dovex_solve's block method in rounds. Between rounds the
-% optimality conditions of the fit's own objective F (its penalties,
-% factors and weights) are checked on every weight: the fit has converged
-% when gap, the objective's distance to its optimum that they imply, is Tol
-% or less relative to |F|. Only the features that may enter (the weights
-% not zero, the unpenalised, and those whose gradient is within a factor 2
-% of the threshold) are passed to the solver; a weight left out that
-% violates its condition joins the next round. Each round starts from the
-% state the last one left, so no round forms X*W again but the checks.
+% One fit, by dovex_solve's block method in rounds of 2, 4, 8, ... 32
+% sweeps, with two moves of the toolbox's own between them, each kept only
+% when it raises the fit's objective F, so that the fit is an ascent:
+%   - after every round, the shift of each feature's class weights by the
+%     number that lowers its penalty most (row_shift), which changes no
+%     probability and which the sweeps, moving one class at a time, make
+%     only slowly;
+%   - once the features have settled, a Newton step on the weights not
+%     zero, every sign held (newton_direction, newton_step): where features
+%     are correlated it gains at once what would take the sweeps hundreds.
+% Between rounds the optimality conditions of F (its penalties, factors
+% and weights) are checked on every weight (optimality). The fit has
+% converged when gap, the distance to the optimum they imply, is Tol or
+% less relative to |F|: first as the weights one at a time say, which is
+% cheap but may fall short where features are correlated, and then, to be
+% sure, with the Newton step's gain in place of the free weights' part.
+% Only the features that may enter (the weights not zero, the unpenalised,
+% and those whose gradient is within a factor 2 of the threshold) are
+% passed to the solver; a weight left out that violates its condition
+% joins the next round. A round starts from the state the last one left,
+% or from X*W after a move.
 function [Ws, info] = solve(d, W0, lambda1, lambda2, opts, show, header)
 Ws = W0;
 f = d.penalty;
-[gap, G, violated] = optimality(d, Ws, [], lambda1, lambda2);
-in = any(Ws ~= 0, 2) | f == 0 | max(abs(G), [], 2) >= 0.5 * lambda1 * f;
+c = optimality(d, Ws, [], lambda1, lambda2, false);
+in = any(Ws ~= 0, 2) | f == 0 | max(abs(c.G), [], 2) >= 0.5 * lambda1 * f;
 XW = [];
 [diffs, visits] = deal(zeros(0, 1));
-sweeps = 0;
+[sweeps, steps] = deal(0);
 round = 2;
-% A start at the optimum (a warm start past the grid's first penalty, say)
-% needs no sweep.
-done = gap <= opts.Tol && ~any(violated & ~in);
-while ~done
+while all(isfinite(Ws(:))) && isfinite(c.gap)
+    settled = c.gap <= opts.Tol && ~any(c.violated & ~in);
+    % The sweeps settle the features in a few rounds; past those, when no
+    % zero weight wants to move, the Newton step gains more than more
+    % sweeps would.
+    if ~c.newton && (settled || (round >= 32 && c.gap_zero <= c.gap / 10))
+        c = optimality(d, Ws, XW, lambda1, lambda2, true);
+        settled = c.gap <= opts.Tol;
+    end
+    if settled || sweeps >= opts.MaxSweeps
+        break
+    end
+    if ~isempty(c.step) && steps < max_newton_steps
+        [Wn, better] = newton_step(d, Ws, c, lambda1, lambda2);
+        if better
+            Ws = bsxfun(@minus, Wn, row_shift(Wn, f, lambda1, lambda2));
+            XW = [];
+            steps = steps + 1;
+            c = optimality(d, Ws, [], lambda1, lambda2, true);
+            % Another step at once while the free weights hold most of
+            % the gap; otherwise a zero weight must move, which the
+            % sweeps do.
+            if c.gap_zero <= c.gap / 2
+                continue
+            end
+            c.step = [];
+        end
+    end
     k = find(in);
     if isempty(XW)
         XW = d.offset + full(d.X(:, k) * Ws(k, :));
@@ -90,45 +127,203 @@ while ~done
     sweeps = sweeps + part.sweeps;
     diffs = [diffs; part.diffs]; %#ok<AGROW>
     visits = [visits; part.visits]; %#ok<AGROW>
-    [gap, G, violated] = optimality(d, Ws, XW, lambda1, lambda2);
-    joining = violated & ~in;
-    if ~all(isfinite(Ws(:))) || ~isfinite(gap) || sweeps >= opts.MaxSweeps || ...
-            (gap <= opts.Tol && ~any(joining))
-        break
+    shift = row_shift(Ws, f, lambda1, lambda2);
+    if any(shift)
+        Ws = bsxfun(@minus, Ws, shift);
+        XW = [];
     end
-    in = in | joining;
+    c = optimality(d, Ws, XW, lambda1, lambda2, false);
+    in = in | (c.violated & ~in);
     round = min(2 * round, 32);
 end
 info = struct('sweeps', sweeps, 'diffs', diffs, 'visits', visits, ...
-              'converged', gap <= opts.Tol && all(isfinite(Ws(:))), 'gap', gap);
+              'converged', c.gap <= opts.Tol && c.newton && all(isfinite(Ws(:))), ...
+              'gap', c.gap);
 end
 
-% How far W is from the optimum of its fit's objective F. For each weight,
-% r is how far the gradient g of the log-likelihood is from meeting the
-% optimality condition (g = lambda1 f sign(w) + lambda2 f w for w not zero,
-% |g| <= lambda1 f for w zero) and c the objective's curvature along it:
-% one Newton step per weight would gain r^2/(2c), and gap is the sum of
-% these over |F|. violated marks the features with any r above zero. XW
-% is the state at W (shifted rows allowed), or [] to compute it.
-function [gap, G, violated] = optimality(d, W, XW, lambda1, lambda2)
+% Newton steps a fit may take: each is a few products by X per iteration
+% of its solve, and it takes a handful when it takes any.
+function n = max_newton_steps()
+n = 50;
+end
+
+% For each feature, the number c(i) whose subtraction from all its class
+% weights lowers its penalty f_i (lambda1 sum_j |w_ij - c| + lambda2/2
+% sum_j (w_ij - c)^2) most, and that decrease, gain(i); 0 and 0 for an
+% unpenalised feature or one that gains nothing. The change adds -c*x_i
+% to every class's score, which changes no probability: an ascent at no
+% cost in the data. The sweeps, which move one class at a time, make that
+% move only as fast as the data's curvature lets each class move alone,
+% a small part of lambda2, so it is taken here in one step. The penalty
+% is convex in c, its kinks at the weights and its slope zero at
+% (sum_j w_ij + (lambda1/lambda2) m) / nc for some m in -nc..nc: the least
+% of it over those points is its minimum.
+function [c, gain] = row_shift(W, f, lambda1, lambda2)
+[nd, nc] = size(W);
+points = W;
+if lambda2 > 0
+    points = [W, bsxfun(@plus, sum(W, 2), (lambda1 / lambda2) * (-nc:nc)) / nc];
+end
+cost = @(c) lambda1 * sum(abs(bsxfun(@minus, W, c)), 2) + ...
+            lambda2 / 2 * sum(bsxfun(@minus, W, c) .^ 2, 2);
+now = cost(zeros(nd, 1));
+[best, c] = deal(now, zeros(nd, 1));
+for k = 1:size(points, 2)
+    value = cost(points(:, k));
+    lower = value < best;
+    best(lower) = value(lower);
+    c(lower) = points(lower, k);
+end
+gain = f .* (now - best);
+c(~(gain > 0)) = 0;
+gain(~(gain > 0)) = 0;
+end
+
+% How far W is from the optimum of its fit's objective F (maximised):
+%   F(W) = sum_k s_k log p_k,y_k - lambda1 sum_ij f_i |w_ij|
+%          - lambda2/2 sum_ij f_i w_ij^2.
+% For each weight, r is how far the log-likelihood's gradient g (c.G) is
+% from meeting the condition of the optimum (g = lambda1 f sign(w) +
+% lambda2 f w for w not zero, |g| <= lambda1 f for w zero), and a is F's
+% curvature along the weight: moving it alone would gain r^2/(2a). With
+% newton false, c.gap is the sum of these gains over |F|. With newton
+% true, the free weights (those not zero, and those of an unpenalised
+% feature but one class, since adding the same number to every class's
+% weight changes no probability) count instead as a whole: with each sign
+% held, F is smooth in them, and the Newton step c.step gains its
+% quadratic model's q'x/2 (newton_direction), which the gains one at a
+% time may fall far short of where features are correlated. c.violated
+% marks the features with a zero weight that violates its condition, and
+% c.newton which of the two c.gap is. XW is the state at W (shifted rows
+% allowed), or [] to compute it.
+function c = optimality(d, W, XW, lambda1, lambda2, newton)
 if isempty(XW)
     XW = d.offset + full(d.X * W);
 end
+nc = size(d.Y, 2);
 [P, logP] = log_softmax(XW);
 s = d.weights;
 G = full(d.X' * bsxfun(@times, s, d.Y - P));
-F = repmat(d.penalty, 1, size(W, 2));
+F = repmat(d.penalty, 1, nc);
 R = max(0, abs(G) - lambda1 * F);
 nz = W ~= 0;
 R(nz) = abs(G(nz) - lambda1 * F(nz) .* sign(W(nz)) - lambda2 * F(nz) .* W(nz));
-C = full((d.X .^ 2)' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F;
-loglik = sum(s .* sum(d.Y .* logP, 2));
-objective = loglik - lambda1 * (d.penalty' * sum(abs(W), 2)) ...
-            - lambda2 / 2 * (d.penalty' * sum(W .^ 2, 2));
-terms = R .^ 2 ./ C;
+a = full(d.X2' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F;
+c.objective = sum(s .* sum(d.Y .* logP, 2)) - lambda1 * sum(sum(F .* abs(W))) ...
+              - lambda2 / 2 * sum(sum(F .* W .^ 2));
+scale = max(abs(c.objective), realmin);
+free = nz | F == 0;
+free(d.penalty == 0, nc) = false;
+terms = R .^ 2 ./ a;
 terms(R == 0) = 0;
-gap = sum(terms(:)) / 2 / max(abs(objective), realmin);
-violated = any(R > 0, 2);
+zero_part = terms;
+zero_part(nz | F == 0) = 0;
+c.gap_zero = sum(zero_part(:)) / 2 / scale;
+c.G = G;
+c.violated = any(R > 0 & ~nz & F > 0, 2);
+c.newton = newton;
+c.step = [];
+if ~newton
+    c.gap = sum(terms(:)) / 2 / scale;
+    return
+end
+m = find(free);
+gain = 0;
+if ~isempty(m)
+    q = G(m) - lambda1 * F(m) .* sign(W(m)) - lambda2 * F(m) .* W(m);
+    [x, gain] = newton_direction(d, P, free, q, a(m), lambda2 * F(m));
+    c.step = zeros(size(W));
+    c.step(m) = x;
+end
+c.gap = c.gap_zero + gain / scale;
+end
+
+% The Newton direction x = H \ q on the free weights (the logical mask
+% free of W's shape), by conjugate gradients preconditioned by H's diagonal
+% a, and gain, the quadratic model's q'x/2 plus what the residual still
+% holds as the preconditioner estimates it. H is never formed: a product
+% H*v is two products by the columns of d.X with a free weight. The
+% iteration stops at 1 % of the gain or after 30 steps: the step is
+% checked on F itself (newton_step), and the gap needs no more digits.
+% h is lambda2 times the penalty factors of the free weights.
+function [x, gain] = newton_direction(d, P, free, q, a, h)
+rows = any(free, 2);
+Xr = full(d.X(:, rows));
+at = free(rows, :);
+s = d.weights;
+% A feature whose class weights are all free has a direction H curves by
+% lambda2 alone: the same change of all of them, which changes no
+% probability. The iteration is kept off it, where it would crawl; row_shift
+% has already taken what it holds.
+shifts = find(all(at, 2));
+x = zeros(size(q));
+r = off_shifts(q, at, shifts);
+z = off_shifts(r ./ a, at, shifts);
+p = z;
+rz = r' * z;
+for k = 1:min(numel(q), 30)
+    if ~(rz > 1e-2 * max(q' * x, realmin))
+        break
+    end
+    hp = times_h(Xr, P, s, at, h, p);
+    curve = p' * hp;
+    if ~(curve > 0)
+        break
+    end
+    alpha = rz / curve;
+    x = x + alpha * p;
+    r = r - alpha * hp;
+    z = off_shifts(r ./ a, at, shifts);
+    next = r' * z;
+    p = z + (next / rz) * p;
+    rz = next;
+end
+gain = max(0, q' * x + rz) / 2;
+end
+
+% v (the free weights' values, at their mask at) less, on each feature of
+% shifts, the mean of its class weights.
+function v = off_shifts(v, at, shifts)
+if ~isempty(shifts)
+    V = zeros(size(at));
+    V(at) = v;
+    V(shifts, :) = bsxfun(@minus, V(shifts, :), sum(V(shifts, :), 2) / size(V, 2));
+    v = V(at);
+end
+end
+
+% H*v for newton_direction: v the free weights' values, at their mask over
+% the rows of Xr.
+function hv = times_h(Xr, P, s, at, h, v)
+V = zeros(size(at));
+V(at) = v;
+T = P .* full(Xr * V);
+T = bsxfun(@times, s, T - bsxfun(@times, P, sum(T, 2)));
+HV = full(Xr' * T);
+hv = HV(at);
+hv = hv(:) + h .* v;
+end
+
+% The Newton step of c from W, its length halved until F rises (at most 30
+% times); a weight whose sign the step would change stops at zero. better
+% is false, and W2 W, when no length raises F.
+function [W2, better] = newton_step(d, W, c, lambda1, lambda2)
+better = false;
+t = 1;
+for h = 1:30
+    W2 = W + t * c.step;
+    W2(W ~= 0 & sign(W2) ~= sign(W)) = 0;
+    [~, logP] = log_softmax(d.offset + full(d.X * W2));
+    F = repmat(d.penalty, 1, size(W, 2));
+    objective = sum(d.weights .* sum(d.Y .* logP, 2)) - lambda1 * sum(sum(F .* abs(W2))) ...
+                - lambda2 / 2 * sum(sum(F .* W2 .^ 2));
+    if objective > c.objective
+        better = true;
+        return
+    end
+    t = t / 2;
+end
+W2 = W;
 end
 
 % The model of one fit: W in the units of X, and how it was obtained.
