@@ -2,10 +2,10 @@
 # The main job side by side: choosing the penalty by cross-validation with
 # each tool's defaults, on the same stratified 80/20 splits. Run through
 #   bash tools/peers.sh workflow [data set...]
-# Data sets: digits (bundled), vehicle vowel dna satellite soybean letter
+# Data sets: digits (bundled), vehicle vowel dna satellite soybean letter zoo
 # (from R's mlbench package, exported at run time into a temporary folder),
 # and the synthetic brain (200 x 20,000 x 4) and text (4,000 x 10,000 x 20,
-# sparse) from the benchmark's generators. No name: digits and the six
+# sparse) from the benchmark's generators. No name: digits and the seven
 # mlbench sets; "all": every set. Environment:
 #   DOVEX_WORKFLOW_TOOLS     tools to run (default "dovex glmnet sklearn")
 #   DOVEX_WORKFLOW_ENGINES   "serial parallel" (default) or one of them
@@ -23,7 +23,7 @@ cd "$here"
 need_packages cmake g++ make octave liboctave-dev octave-parallel \
     r-cran-glmnet r-cran-mlbench r-cran-doparallel python3-sklearn
 
-real=(digits vehicle vowel dna satellite soybean letter)
+real=(digits vehicle vowel dna satellite soybean letter zoo)
 synthetic=(brain text)
 sets=("$@")
 if [ ${#sets[@]} -eq 0 ]; then

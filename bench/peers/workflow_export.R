@@ -18,7 +18,8 @@ sets <- list(
   dna = list("DNA", "Class", NA),
   satellite = list("Satellite", "classes", NA),
   soybean = list("Soybean", "Class", NA),
-  letter = list("LetterRecognition", "lettr", 4000)
+  letter = list("LetterRecognition", "lettr", 4000),
+  zoo = list("Zoo", "type", NA)
 )
 
 for (name in args[-1]) {
