@@ -114,13 +114,18 @@ inline bool bounded(double x)
     return std::fabs(x) <= tame_big;
 }
 
-// Z(k) afresh: E's row k summed over the classes in order, from +0.0.
-inline double row_sum(const problem &p, std::int32_t k)
+// Z afresh: each row of E summed over the classes in order, from +0.0.
+// The classes are the outer loop so that E is read down its columns, as it
+// lies in memory: each Z(k) still takes its additions in class order.
+void row_sums(const problem &p)
 {
-    double z = 0.0;
-    for (std::int32_t j = 0; j < p.nc; j++)
-        z = z + p.E[k + p.ns * j];
-    return z;
+    for (std::int32_t k = 0; k < p.ns; k++)
+        p.Z[k] = 0.0;
+    for (std::int32_t j = 0; j < p.nc; j++) {
+        const double *e = p.E + p.ns * j;
+        for (std::int32_t k = 0; k < p.ns; k++)
+            p.Z[k] = p.Z[k] + e[k];
+    }
 }
 
 // The fit's scratch memory, all from mxCalloc at the start, freed at the end.
@@ -355,7 +360,9 @@ void line_search(const problem &p, const scratch &s, std::int32_t j)
         for (std::int32_t k = 0; k < p.ns; k++) {
             xw[k] = s.xw0[k] + t * s.u[k];
             e[k] = std::exp(xw[k]);
-            p.Z[k] = row_sum(p, k);
+        }
+        row_sums(p);
+        for (std::int32_t k = 0; k < p.ns; k++) {
             const double ratio = p.Z[k] / s.z0[k];
             if (!(ratio > 0)) {
                 defined = false;
@@ -387,8 +394,8 @@ double sweep(const problem &p, const scratch &s, double &visits)
         const double *y = p.Y + p.ns * j;
         const double *e = p.E + p.ns * j;
         bool tame = true;
+        row_sums(p);
         for (std::int32_t k = 0; k < p.ns; k++) {
-            p.Z[k] = row_sum(p, k);
             const double pk = e[k] / p.Z[k];
             const double q = pk * (1.0 - pk);
             const double c = q > curvature_floor ? q : curvature_floor;

@@ -67,8 +67,8 @@ end
 function [Ws, info] = solve(d, W0, lambda1, lambda2, opts, show, header)
 Ws = W0;
 f = d.penalty;
-c = optimality(d, Ws, [], lambda1, lambda2, false);
-in = any(Ws ~= 0, 2) | f == 0 | max(abs(c.G), [], 2) >= 0.5 * lambda1 * f;
+c = optimality(d, Ws, [], lambda1, lambda2, false, []);
+in = any(Ws ~= 0, 2) | f == 0 | max(abs(c.G), [], 2) >= 0.8 * lambda1 * f;
 XW = [];
 [diffs, visits] = deal(zeros(0, 1));
 [sweeps, steps] = deal(0);
@@ -78,9 +78,10 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
     % The sweeps settle the features in a few rounds; past those, when no
     % zero weight wants to move, the Newton step gains more than more
     % sweeps would.
-    if ~c.newton && (settled || (round >= 32 && c.gap_zero <= c.gap / 10))
-        c = optimality(d, Ws, XW, lambda1, lambda2, true);
+    if ~c.newton && (settled || (round >= 16 && c.gap_zero <= c.gap / 10))
+        c = optimality(d, Ws, XW, lambda1, lambda2, true, []);
         settled = c.gap <= opts.Tol;
+        in = in | c.violated;
     end
     if settled || sweeps >= opts.MaxSweeps
         break
@@ -91,11 +92,12 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
             Ws = bsxfun(@minus, Wn, row_shift(Wn, f, lambda1, lambda2));
             XW = [];
             steps = steps + 1;
-            c = optimality(d, Ws, [], lambda1, lambda2, true);
-            % Another step at once while the free weights hold most of
-            % the gap; otherwise a zero weight must move, which the
-            % sweeps do.
-            if c.gap_zero <= c.gap / 2
+            c = optimality(d, Ws, [], lambda1, lambda2, true, []);
+            in = in | c.violated;
+            % Steps follow each other while they gain; a few in a row
+            % without reaching Tol mean that the signs are not yet the
+            % optimum's, which the sweeps settle faster.
+            if mod(steps, 4) ~= 0
                 continue
             end
             c.step = [];
@@ -132,8 +134,8 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
         Ws = bsxfun(@minus, Ws, shift);
         XW = [];
     end
-    c = optimality(d, Ws, XW, lambda1, lambda2, false);
-    in = in | (c.violated & ~in);
+    c = optimality(d, Ws, XW, lambda1, lambda2, false, in);
+    in = in | c.violated;
     round = min(2 * round, 32);
 end
 info = struct('sweeps', sweeps, 'diffs', diffs, 'visits', visits, ...
@@ -159,24 +161,28 @@ end
 % (sum_j w_ij + (lambda1/lambda2) m) / nc for some m in -nc..nc: the least
 % of it over those points is its minimum.
 function [c, gain] = row_shift(W, f, lambda1, lambda2)
-[nd, nc] = size(W);
+[c, gain] = deal(zeros(size(W, 1), 1));
+% A feature without a weight gains nothing.
+at = find(any(W ~= 0, 2) & f > 0);
+W = W(at, :);
+nc = size(W, 2);
 points = W;
 if lambda2 > 0
     points = [W, bsxfun(@plus, sum(W, 2), (lambda1 / lambda2) * (-nc:nc)) / nc];
 end
 cost = @(c) lambda1 * sum(abs(bsxfun(@minus, W, c)), 2) + ...
             lambda2 / 2 * sum(bsxfun(@minus, W, c) .^ 2, 2);
-now = cost(zeros(nd, 1));
-[best, c] = deal(now, zeros(nd, 1));
+now = cost(zeros(numel(at), 1));
+[best, shift] = deal(now, zeros(numel(at), 1));
 for k = 1:size(points, 2)
     value = cost(points(:, k));
     lower = value < best;
     best(lower) = value(lower);
-    c(lower) = points(lower, k);
+    shift(lower) = points(lower, k);
 end
-gain = f .* (now - best);
-c(~(gain > 0)) = 0;
-gain(~(gain > 0)) = 0;
+better = now - best > 0;
+c(at(better)) = shift(better);
+gain(at(better)) = f(at(better)) .* (now(better) - best(better));
 end
 
 % How far W is from the optimum of its fit's objective F (maximised):
@@ -195,42 +201,67 @@ end
 % time may fall far short of where features are correlated. c.violated
 % marks the features with a zero weight that violates its condition, and
 % c.newton which of the two c.gap is. XW is the state at W (shifted rows
-% allowed), or [] to compute it.
-function c = optimality(d, W, XW, lambda1, lambda2, newton)
+% allowed), or [] to compute it. rows (logical, one per feature) limits the
+% checks with newton false to those features, [] checks all; F's value
+% (c.objective) is always the whole one.
+function c = optimality(d, W, XW, lambda1, lambda2, newton, rows)
 if isempty(XW)
     XW = d.offset + full(d.X * W);
 end
-nc = size(d.Y, 2);
+[nd, nc] = size(W);
 [P, logP] = log_softmax(XW);
 s = d.weights;
-G = full(d.X' * bsxfun(@times, s, d.Y - P));
 F = repmat(d.penalty, 1, nc);
-R = max(0, abs(G) - lambda1 * F);
-nz = W ~= 0;
-R(nz) = abs(G(nz) - lambda1 * F(nz) .* sign(W(nz)) - lambda2 * F(nz) .* W(nz));
-a = full(d.X2' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F;
 c.objective = sum(s .* sum(d.Y .* logP, 2)) - lambda1 * sum(sum(F .* abs(W))) ...
               - lambda2 / 2 * sum(sum(F .* W .^ 2));
 scale = max(abs(c.objective), realmin);
-free = nz | F == 0;
-free(d.penalty == 0, nc) = false;
+if newton || isempty(rows)
+    rows = true(nd, 1);
+end
+at = find(rows);
+F = F(at, :);
+Wr = W(at, :);
+residual = bsxfun(@times, s, d.Y - P);
+if numel(at) == nd
+    G = full(d.X' * residual);
+else
+    G = full(d.X(:, at)' * residual);
+end
+R = max(0, abs(G) - lambda1 * F);
+nz = Wr ~= 0;
+R(nz) = abs(G(nz) - lambda1 * F(nz) .* sign(Wr(nz)) - lambda2 * F(nz) .* Wr(nz));
+% The curvature only where it is used: violated conditions and free weights.
+used = any(R > 0 | nz | F == 0, 2);
+a = ones(size(G));
+a(used, :) = full(d.X2(:, at(used))' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F(used, :);
 terms = R .^ 2 ./ a;
 terms(R == 0) = 0;
 zero_part = terms;
 zero_part(nz | F == 0) = 0;
 c.gap_zero = sum(zero_part(:)) / 2 / scale;
 c.G = G;
-c.violated = any(R > 0 & ~nz & F > 0, 2);
+c.violated = false(nd, 1);
+c.violated(at) = any(R > 0 & ~nz & F > 0, 2);
 c.newton = newton;
 c.step = [];
 if ~newton
     c.gap = sum(terms(:)) / 2 / scale;
     return
 end
+% A zero weight that violates its condition is free too, on the side its
+% gradient points to: where features are correlated, the gain of moving it
+% alone may be a small part of what it gains with the others.
+violating = R > 0 & ~nz & F > 0;
+free = nz | F == 0 | violating;
+free(d.penalty == 0, nc) = false;
+c.sign = sign(Wr);
+c.sign(violating) = sign(G(violating));
+c.sign(F == 0) = 0;
+c.gap_zero = 0;
 m = find(free);
 gain = 0;
 if ~isempty(m)
-    q = G(m) - lambda1 * F(m) .* sign(W(m)) - lambda2 * F(m) .* W(m);
+    q = G(m) - lambda1 * F(m) .* c.sign(m) - lambda2 * F(m) .* W(m);
     [x, gain] = newton_direction(d, P, free, q, a(m), lambda2 * F(m));
     c.step = zeros(size(W));
     c.step(m) = x;
@@ -312,7 +343,7 @@ better = false;
 t = 1;
 for h = 1:30
     W2 = W + t * c.step;
-    W2(W ~= 0 & sign(W2) ~= sign(W)) = 0;
+    W2(c.sign ~= 0 & sign(W2) ~= c.sign) = 0;
     [~, logP] = log_softmax(d.offset + full(d.X * W2));
     F = repmat(d.penalty, 1, size(W, 2));
     objective = sum(d.weights .* sum(d.Y .* logP, 2)) - lambda1 * sum(sum(F .* abs(W2))) ...
