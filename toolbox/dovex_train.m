@@ -39,15 +39,24 @@
 %     'Tol'          stop once the objective is within Tol of its optimum,
 %                    relative, as its optimality conditions say; 0 or more,
 %                    default 1e-7. The fit runs dovex_solve's block method
-%                    in rounds of 2, 4, 8, ... up to 32 sweeps; after each
-%                    it takes, for every weight, how far the gradient g of
-%                    the log-likelihood is from meeting the condition of
-%                    the optimum (g = lambda1*f*sign(w) + lambda2*f*w for a
-%                    weight w not zero, |g| <= lambda1*f for a zero one),
-%                    r, and the objective's curvature along the weight, c:
-%                    one Newton step per weight would gain r^2/(2c), and the
-%                    fit has converged when the sum of these over |objective|
-%                    is Tol or less (model.gap).
+%                    in rounds of 2, 4, 8, ... up to 32 sweeps. After each,
+%                    every feature's class weights move by the one number
+%                    that lowers its penalty most (which changes no
+%                    probability), and the conditions of the optimum are
+%                    checked: for each weight w, with g the log-likelihood's
+%                    gradient, r is how far g is from lambda1*f*sign(w) +
+%                    lambda2*f*w (w not zero), or beyond lambda1*f (w zero).
+%                    Once the r of the weights taken one at a time say the
+%                    fit is within Tol, or the sweeps slow down, the weights
+%                    not zero and those with r above zero are taken
+%                    together: the Newton step of the objective in them,
+%                    each sign held, gains q'*x/2 (q the r with their
+%                    signs, x the step). That gain over |objective| is the
+%                    distance to the optimum the fit reports (model.gap);
+%                    the fit has converged when it is Tol or less. A step
+%                    that raises the objective is taken, so that fits on
+%                    correlated features end in a few steps where sweeps
+%                    alone would take hundreds.
 %     'MaxSweeps'    the largest number of sweeps; default 1000. A fit that
 %                    stops there without converging warns (dovex:notConverged).
 %     'Bias'         true (default) fits an unpenalised intercept per class,

@@ -15,6 +15,7 @@ n = numel(lambda1);
 models = cell(1, n);
 d.X2 = d.X .^ 2;
 start = d.W0;
+G = [];
 for k = 1:n
     if ~isnan(seeds(k))
         dovex_seed(seeds(k));
@@ -22,7 +23,7 @@ for k = 1:n
     t0 = tic;
     [failure, failure_id] = deal('');
     try
-        [Ws, info] = solve(d, start, lambda1(k), lambda2(k), opts, show, header);
+        [Ws, info, Gs] = solve(d, start, G, lambda1(k), lambda2(k), opts, show, header);
         if ~all(isfinite(Ws(:))) || ~isfinite(info.gap)
             failure = ['the fit overflowed: some scores went beyond what exp can take, ', ...
                        'or its optimality could not be measured in doubles'];
@@ -36,7 +37,7 @@ for k = 1:n
         Ws(:) = NaN;
         info.converged = false;
     elseif warm
-        start = Ws;
+        [start, G] = deal(Ws, Gs);
     end
     models{k} = model_of(d, Ws, info, lambda1(k), lambda2(k), opts, seeds(k), toc(t0), failure);
     models{k}.failure_id = failure_id;
@@ -64,36 +65,56 @@ end
 % passed to the solver; a weight left out that violates its condition
 % joins the next round. A round starts from the state the last one left,
 % or from X*W after a move.
-function [Ws, info] = solve(d, W0, lambda1, lambda2, opts, show, header)
+function [Ws, info, G] = solve(d, W0, G, lambda1, lambda2, opts, show, header)
 Ws = W0;
 f = d.penalty;
-c = optimality(d, Ws, [], lambda1, lambda2, false, []);
-in = any(Ws ~= 0, 2) | f == 0 | max(abs(c.G), [], 2) >= 0.8 * lambda1 * f;
+if isempty(G)
+    G = gradient(d, W0);
+end
+in = any(Ws ~= 0, 2) | f == 0 | max(abs(G), [], 2) >= 0.8 * lambda1 * f;
+c = optimality(d, Ws, [], lambda1, lambda2, false, in);
 XW = [];
 [diffs, visits] = deal(zeros(0, 1));
 [sweeps, steps] = deal(0);
 round = 2;
+[settled, checked] = deal(false);
 while all(isfinite(Ws(:))) && isfinite(c.gap)
-    settled = c.gap <= opts.Tol && ~any(c.violated & ~in);
+    checked = false;
+    settled = c.gap <= opts.Tol;
     % The sweeps settle the features in a few rounds; past those, when no
     % zero weight wants to move, the Newton step gains more than more
     % sweeps would.
     if ~c.newton && (settled || (round >= 16 && c.gap_zero <= c.gap / 10))
-        c = optimality(d, Ws, XW, lambda1, lambda2, true, []);
+        c = optimality(d, Ws, XW, lambda1, lambda2, true, in);
         settled = c.gap <= opts.Tol;
-        in = in | c.violated;
     end
-    if settled || sweeps >= opts.MaxSweeps
+    if settled
+        % The features left out are checked once the others are done.
+        out = optimality(d, Ws, XW, lambda1, lambda2, false, ~in);
+        c.gap = c.gap + out.gap;
+        settled = c.gap <= opts.Tol;
+        G = zeros(size(Ws));
+        G(in, :) = c.G;
+        G(~in, :) = out.G;
+        checked = true;
+        if ~any(out.violated)
+            break
+        end
+        in = in | out.violated;
+        c.newton = false;
+        c.step = [];
+    end
+    if sweeps >= opts.MaxSweeps
         break
     end
+    checked = false;
     if ~isempty(c.step) && steps < max_newton_steps
         [Wn, better] = newton_step(d, Ws, c, lambda1, lambda2);
         if better
             Ws = bsxfun(@minus, Wn, row_shift(Wn, f, lambda1, lambda2));
             XW = [];
             steps = steps + 1;
-            c = optimality(d, Ws, [], lambda1, lambda2, true, []);
-            in = in | c.violated;
+            c = optimality(d, Ws, [], lambda1, lambda2, true, in);
             % Steps follow each other while they gain; a few in a row
             % without reaching Tol mean that the signs are not yet the
             % optimum's, which the sweeps settle faster.
@@ -138,9 +159,34 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
     in = in | c.violated;
     round = min(2 * round, 32);
 end
+% The gradient goes to the next fit of a path only when it is W's.
+if ~checked
+    G = [];
+end
 info = struct('sweeps', sweeps, 'diffs', diffs, 'visits', visits, ...
-              'converged', c.gap <= opts.Tol && c.newton && all(isfinite(Ws(:))), ...
+              'converged', checked && settled && all(isfinite(Ws(:))), ...
               'gap', c.gap);
+end
+
+% The scores offset + X*W, from the features with a weight alone.
+function XW = scores(d, W)
+k = any(W ~= 0, 2);
+XW = d.offset + full(d.X(:, k) * W(k, :));
+end
+
+% The log-likelihood's gradient X' * (s .* (Y - P)) at W.
+function G = gradient(d, W)
+P = log_softmax(scores(d, W));
+G = full(d.X' * bsxfun(@times, d.weights, d.Y - P));
+end
+
+% The fit's objective F at W, logP the log-probabilities at W: the
+% weighted log-likelihood less the penalties of the features with a weight.
+function F = objective(d, W, logP, lambda1, lambda2)
+k = any(W ~= 0, 2);
+f = d.penalty(k)';
+F = sum(d.weights .* sum(d.Y .* logP, 2)) - lambda1 * (f * sum(abs(W(k, :)), 2)) ...
+    - lambda2 / 2 * (f * sum(W(k, :) .^ 2, 2));
 end
 
 % Newton steps a fit may take: each is a few products by X per iteration
@@ -206,20 +252,18 @@ end
 % (c.objective) is always the whole one.
 function c = optimality(d, W, XW, lambda1, lambda2, newton, rows)
 if isempty(XW)
-    XW = d.offset + full(d.X * W);
+    XW = scores(d, W);
 end
 [nd, nc] = size(W);
 [P, logP] = log_softmax(XW);
 s = d.weights;
-F = repmat(d.penalty, 1, nc);
-c.objective = sum(s .* sum(d.Y .* logP, 2)) - lambda1 * sum(sum(F .* abs(W))) ...
-              - lambda2 / 2 * sum(sum(F .* W .^ 2));
+c.objective = objective(d, W, logP, lambda1, lambda2);
 scale = max(abs(c.objective), realmin);
-if newton || isempty(rows)
+if isempty(rows)
     rows = true(nd, 1);
 end
 at = find(rows);
-F = F(at, :);
+F = repmat(d.penalty(at), 1, nc);
 Wr = W(at, :);
 residual = bsxfun(@times, s, d.Y - P);
 if numel(at) == nd
@@ -253,18 +297,24 @@ end
 % alone may be a small part of what it gains with the others.
 violating = R > 0 & ~nz & F > 0;
 free = nz | F == 0 | violating;
-free(d.penalty == 0, nc) = false;
-c.sign = sign(Wr);
-c.sign(violating) = sign(G(violating));
-c.sign(F == 0) = 0;
+free(d.penalty(at) == 0, nc) = false;
+signs = sign(Wr);
+signs(violating) = sign(G(violating));
+signs(F == 0) = 0;
+c.sign = zeros(nd, nc);
+c.sign(at, :) = signs;
 c.gap_zero = 0;
-m = find(free);
 gain = 0;
-if ~isempty(m)
-    q = G(m) - lambda1 * F(m) .* c.sign(m) - lambda2 * F(m) .* W(m);
-    [x, gain] = newton_direction(d, P, free, q, a(m), lambda2 * F(m));
-    c.step = zeros(size(W));
-    c.step(m) = x;
+if any(free(:))
+    % Columns, whatever the shapes (one feature makes the arrays rows).
+    [q, f, w, sg, am] = deal(G(free), F(free), Wr(free), signs(free), a(free));
+    q = q(:) - lambda1 * f(:) .* sg(:) - lambda2 * f(:) .* w(:);
+    % The rows of at in order: free's weights in W's order.
+    mask = false(nd, nc);
+    mask(at, :) = free;
+    [x, gain] = newton_direction(d, P, mask, q, am(:), lambda2 * f(:));
+    c.step = zeros(nd, nc);
+    c.step(mask) = x;
 end
 c.gap = c.gap_zero + gain / scale;
 end
@@ -287,6 +337,14 @@ s = d.weights;
 % probability. The iteration is kept off it, where it would crawl; row_shift
 % has already taken what it holds.
 shifts = find(all(at, 2));
+% A small system is solved directly: H costs ns * numel(q)^2 to form,
+% less than the iteration's products, and its step is exact.
+if size(Xr, 1) * numel(q) ^ 2 <= direct_work
+    [x, gain] = newton_exact(Xr, P, s, at, h, off_shifts(q, at, shifts), shifts);
+    if ~isempty(x)
+        return
+    end
+end
 x = zeros(size(q));
 r = off_shifts(q, at, shifts);
 z = off_shifts(r ./ a, at, shifts);
@@ -310,6 +368,40 @@ for k = 1:min(numel(q), 30)
     rz = next;
 end
 gain = max(0, q' * x + rz) / 2;
+end
+
+% Products of H's size up to which newton_direction forms H.
+function n = direct_work()
+n = 5e6;
+end
+
+% newton_direction's step by a Cholesky factor of H, formed from the
+% columns Xr, q taken off the shift directions; [] when H is not positive
+% definite in doubles. Along a shift direction H is lambda2 alone; adding
+% a multiple of the direction's projector makes H well conditioned and
+% changes no step off it.
+function [x, gain] = newton_exact(Xr, P, s, at, h, q, shifts)
+[feature, class] = find(at);
+[feature, class] = deal(feature(:), class(:));
+Xa = Xr(:, feature);
+M = Xa .* P(:, class);
+sM = bsxfun(@times, s, M);
+H = (Xa' * sM) .* bsxfun(@eq, class, class') - M' * sM;
+H = (H + H') / 2;
+n = numel(q);
+H(1:n + 1:end) = H(1:n + 1:end) + h';
+if ~isempty(shifts)
+    S = double(bsxfun(@eq, feature, shifts'));
+    S = S * diag(1 ./ sqrt(sum(S, 1)));
+    H = H + max(diag(H)) * (S * S');
+end
+[U, fail] = chol(H);
+if fail
+    [x, gain] = deal([], 0);
+    return
+end
+x = U \ (U' \ q);
+gain = max(0, q' * x) / 2;
 end
 
 % v (the free weights' values, at their mask at) less, on each feature of
@@ -344,11 +436,8 @@ t = 1;
 for h = 1:30
     W2 = W + t * c.step;
     W2(c.sign ~= 0 & sign(W2) ~= c.sign) = 0;
-    [~, logP] = log_softmax(d.offset + full(d.X * W2));
-    F = repmat(d.penalty, 1, size(W, 2));
-    objective = sum(d.weights .* sum(d.Y .* logP, 2)) - lambda1 * sum(sum(F .* abs(W2))) ...
-                - lambda2 / 2 * sum(sum(F .* W2 .^ 2));
-    if objective > c.objective
+    [~, logP] = log_softmax(scores(d, W2));
+    if objective(d, W2, logP, lambda1, lambda2) > c.objective
         better = true;
         return
     end
@@ -366,7 +455,7 @@ W(f, :) = bsxfun(@rdivide, bsxfun(@rdivide, Ws(f, :), d.spread'), d.norm');
 if opts.Bias
     W(end, :) = Ws(end, :) - d.shift * Ws(f, :);
 end
-[~, logP] = log_softmax(d.offset + full(d.X * Ws));
+[~, logP] = log_softmax(scores(d, Ws));
 ns = size(d.Y, 1);
 loglik = d.weights' * logP(sub2ind(size(logP), (1:ns)', d.Y * (1:size(d.Y, 2))'));
 if ns == 0
