@@ -329,7 +329,7 @@ end
 % h is lambda2 times the penalty factors of the free weights.
 function [x, gain] = newton_direction(d, P, free, q, a, h)
 rows = any(free, 2);
-Xr = full(d.X(:, rows));
+Xr = d.X(:, rows);
 at = free(rows, :);
 s = d.weights;
 % A feature whose class weights are all free has a direction H curves by
@@ -386,7 +386,7 @@ function [x, gain] = newton_exact(Xr, P, s, at, h, q, shifts)
 Xa = Xr(:, feature);
 M = Xa .* P(:, class);
 sM = bsxfun(@times, s, M);
-H = (Xa' * sM) .* bsxfun(@eq, class, class') - M' * sM;
+H = full((Xa' * sM) .* bsxfun(@eq, class, class') - M' * sM);
 H = (H + H') / 2;
 n = numel(q);
 H(1:n + 1:end) = H(1:n + 1:end) + h';
