@@ -114,11 +114,12 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
             Ws = bsxfun(@minus, Wn, row_shift(Wn, f, lambda1, lambda2));
             XW = [];
             steps = steps + 1;
+            before = c.gap;
             c = optimality(d, Ws, [], lambda1, lambda2, true, in);
-            % Steps follow each other while they gain; a few in a row
-            % without reaching Tol mean that the signs are not yet the
-            % optimum's, which the sweeps settle faster.
-            if mod(steps, 4) ~= 0
+            % Steps follow each other while the distance falls fast; when
+            % it does not, signs are changing, which the sweeps settle
+            % better.
+            if c.gap <= before / 4 && mod(steps, 8) ~= 0
                 continue
             end
             c.step = [];
@@ -384,9 +385,17 @@ function [x, gain] = newton_exact(Xr, P, s, at, h, q, shifts)
 [feature, class] = find(at);
 [feature, class] = deal(feature(:), class(:));
 Xa = Xr(:, feature);
-M = Xa .* P(:, class);
-sM = bsxfun(@times, s, M);
-H = full((Xa' * sM) .* bsxfun(@eq, class, class') - M' * sM);
+% H = X_a' diag(s p_j) X_a within each class j, less M' diag(s) M for
+% M = X_a .* p: each a product of a matrix by its own transpose, which
+% costs half of another, and the first only within the classes.
+root = sqrt(s);
+M = bsxfun(@times, root, Xa .* P(:, class));
+H = -full(M' * M);
+for j = unique(class)'
+    k = find(class == j);
+    Xj = bsxfun(@times, root .* sqrt(P(:, j)), Xa(:, k));
+    H(k, k) = H(k, k) + full(Xj' * Xj);
+end
 H = (H + H') / 2;
 n = numel(q);
 H(1:n + 1:end) = H(1:n + 1:end) + h';
