@@ -45,26 +45,30 @@ end
 end
 
 % One fit, by dovex_solve's block method in rounds of 2, 4, 8, ... 32
-% sweeps, with two moves of the toolbox's own between them, each kept only
-% when it raises the fit's objective F, so that the fit is an ascent:
+% sweeps, with two moves of the toolbox's own between them, each an ascent
+% of the fit's objective F:
 %   - after every round, the shift of each feature's class weights by the
 %     number that lowers its penalty most (row_shift), which changes no
 %     probability and which the sweeps, moving one class at a time, make
 %     only slowly;
-%   - once the features have settled, a Newton step on the weights not
-%     zero, every sign held (newton_direction, newton_step): where features
-%     are correlated it gains at once what would take the sweeps hundreds.
+%   - once the sweeps slow down or say the fit is done, Newton steps on the
+%     weights not zero and those about to move, every sign held
+%     (newton_direction, newton_step), each kept only when F rises: where
+%     features are correlated one gains what would take the sweeps
+%     hundreds. They follow each other while the distance falls fourfold;
+%     when it does not, signs are changing, which the sweeps settle better.
+% The fit works on a set of features: those with a weight, the
+% unpenalised, and those whose gradient is within 20 % of the threshold.
 % Between rounds the optimality conditions of F (its penalties, factors
-% and weights) are checked on every weight (optimality). The fit has
-% converged when gap, the distance to the optimum they imply, is Tol or
-% less relative to |F|: first as the weights one at a time say, which is
-% cheap but may fall short where features are correlated, and then, to be
-% sure, with the Newton step's gain in place of the free weights' part.
-% Only the features that may enter (the weights not zero, the unpenalised,
-% and those whose gradient is within a factor 2 of the threshold) are
-% passed to the solver; a weight left out that violates its condition
-% joins the next round. A round starts from the state the last one left,
-% or from X*W after a move.
+% and weights) are checked on that set (optimality), first one weight at a
+% time, which is cheap but falls short where features are correlated, then
+% with the Newton step's gain; when that says the fit is within Tol
+% (relative to |F|), the features left out are checked once, and one that
+% violates its condition joins the set and the fit goes on. The gradient
+% G at W0 (from the fit before, [] to compute it) picks the first set; the
+% G returned is the one at Ws when the last check covered every feature,
+% else []. A round starts from the state the last one left, or from X*W
+% after a move.
 function [Ws, info, G] = solve(d, W0, G, lambda1, lambda2, opts, show, header)
 Ws = W0;
 f = d.penalty;
@@ -321,13 +325,15 @@ c.gap = c.gap_zero + gain / scale;
 end
 
 % The Newton direction x = H \ q on the free weights (the logical mask
-% free of W's shape), by conjugate gradients preconditioned by H's diagonal
-% a, and gain, the quadratic model's q'x/2 plus what the residual still
-% holds as the preconditioner estimates it. H is never formed: a product
-% H*v is two products by the columns of d.X with a free weight. The
-% iteration stops at 1 % of the gain or after 30 steps: the step is
-% checked on F itself (newton_step), and the gap needs no more digits.
-% h is lambda2 times the penalty factors of the free weights.
+% free of W's shape), and gain, the quadratic model's q'x/2. A small
+% system is solved exactly (newton_exact). A larger one is solved by
+% conjugate gradients preconditioned by H's diagonal a, without forming H
+% (a product H*v is two products by the columns of d.X with a free
+% weight); the iteration stops at 1 % of the gain or after 30 steps, and
+% gain counts what the residual still holds as the preconditioner
+% estimates it: the step is checked on F itself (newton_step), and the
+% distance needs no more digits. h is lambda2 times the penalty factors of
+% the free weights.
 function [x, gain] = newton_direction(d, P, free, q, a, h)
 rows = any(free, 2);
 Xr = d.X(:, rows);
