@@ -192,6 +192,22 @@ end
 %! assert (warm.objective, cold.objective, 1e-6 * abs (cold.objective));
 %! assert (sum (warm.sweeps) < sum (cold.sweeps));
 
+%!test  # wide data: the features left out of a fit are checked, and every fit is at its optimum
+%! randn ("seed", 7);
+%! rand ("seed", 7);
+%! n = 60;
+%! Xw = randn (n, 400);
+%! yw = 1 + mod ((1:n)', 3);
+%! Xw(:,1:3) += 1.5 * (yw == 1:3);
+%! p = dovex_path (Xw, yw, "Parallel", false, "Display", "off");
+%! assert (all (p.converged));
+%! for k = [5 10 15 20]
+%!   tight = dovex_train (Xw, yw, "Lambda1", p.lambda1(k), "Lambda2", p.lambda2(k), ...
+%!                        "Tol", 1e-13, "MaxSweeps", 5000, "Display", "off");
+%!   assert (p.objective(k) >= tight.objective - 1e-6 * abs (tight.objective));
+%!   assert (p.nnz(k), tight.nnz);
+%! endfor
+
 %!test  # a sparse X: the bits of the full path; standardised, scaled only
 %! S = sparse (X .* (X > 0.4));
 %! args = {"Lambda1", [3 1 0.3], "MaxSweeps", 100, "Parallel", false, "Standardize", false};
