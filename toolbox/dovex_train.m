@@ -289,6 +289,17 @@ end
 %!   assert (m.gap >= gap / 2);
 %!   assert (tight.objective >= m.objective - 1e-12 * abs (m.objective));
 %! endfor
+%! ## an ascent, the shifts and Newton steps between the rounds included:
+%! ## stopped at the end of each round, the objective never falls
+%! warning ("off", "dovex:notConverged", "local");
+%! objective = [];
+%! for sweeps = [2 6 14 30 62 94]
+%!   m = dovex_train (Xc, y, "Lambda1", 0.4, "Tol", 0, "MaxSweeps", sweeps, "Display", "off");
+%!   assert (m.sweeps, sweeps);
+%!   objective(end+1) = m.objective;
+%! endfor
+%! assert (all (diff (objective) >= -1e-12 * abs (objective(end))));
+%! assert (objective(end) > objective(1));
 
 %!test  # lambda1_max is the edge: at it only the intercepts, just below a feature enters
 %! m = dovex_train (X, label, "Display", "off", "Seed", 1);

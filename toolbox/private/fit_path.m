@@ -161,7 +161,6 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
         XW = [];
     end
     c = optimality(d, Ws, XW, lambda1, lambda2, false, in);
-    in = in | c.violated;
     round = min(2 * round, 32);
 end
 % The gradient goes to the next fit of a path only when it is W's.
