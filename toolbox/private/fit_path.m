@@ -67,8 +67,9 @@ end
 % violates its condition joins the set and the fit goes on. The gradient
 % G at W0 (from the fit before, [] to compute it) picks the first set; the
 % G returned is the one at Ws when the last check covered every feature,
-% else []. A round starts from the state the last one left, or from X*W
-% after a move.
+% else []. X*W is formed once a fit: every round starts from the state the
+% one before left, or that the last Newton step's line search formed (a
+% shift moves each row of it by one number, which changes no probability).
 function [Ws, info, G] = solve(d, W0, G, lambda1, lambda2, opts, show, header)
 Ws = W0;
 f = d.penalty;
@@ -113,13 +114,15 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
     end
     checked = false;
     if ~isempty(c.step) && steps < max_newton_steps
-        [Wn, better] = newton_step(d, Ws, c, lambda1, lambda2);
+        [Wn, better, XW_step] = newton_step(d, Ws, c, lambda1, lambda2);
         if better
+            % The shift moves each row of scores by one number: XW_step
+            % stays the state of the shifted weights.
             Ws = bsxfun(@minus, Wn, row_shift(Wn, f, lambda1, lambda2));
-            XW = [];
+            XW = bsxfun(@minus, XW_step, max(XW_step, [], 2));
             steps = steps + 1;
             before = c.gap;
-            c = optimality(d, Ws, [], lambda1, lambda2, true, in);
+            c = optimality(d, Ws, XW, lambda1, lambda2, true, in);
             % Steps follow each other while the distance falls fast; when
             % it does not, signs are changing, which the sweeps settle
             % better.
@@ -155,11 +158,9 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
     sweeps = sweeps + part.sweeps;
     diffs = [diffs; part.diffs]; %#ok<AGROW>
     visits = [visits; part.visits]; %#ok<AGROW>
-    shift = row_shift(Ws, f, lambda1, lambda2);
-    if any(shift)
-        Ws = bsxfun(@minus, Ws, shift);
-        XW = [];
-    end
+    % The shift moves each row of XW by one number, which changes no
+    % probability: XW stays the state.
+    Ws = bsxfun(@minus, Ws, row_shift(Ws, f, lambda1, lambda2));
     c = optimality(d, Ws, XW, lambda1, lambda2, false, in);
     round = min(2 * round, 32);
 end
@@ -443,21 +444,23 @@ end
 
 % The Newton step of c from W, its length halved until F rises (at most 30
 % times); a weight whose sign the step would change stops at zero. better
-% is false, and W2 W, when no length raises F.
-function [W2, better] = newton_step(d, W, c, lambda1, lambda2)
+% is false, and W2 W, when no length raises F; XW is the scores of W2.
+function [W2, better, XW] = newton_step(d, W, c, lambda1, lambda2)
 better = false;
+XW = [];
 t = 1;
 for h = 1:30
     W2 = W + t * c.step;
     W2(c.sign ~= 0 & sign(W2) ~= c.sign) = 0;
-    [~, logP] = log_softmax(scores(d, W2));
+    XW = scores(d, W2);
+    [~, logP] = log_softmax(XW);
     if objective(d, W2, logP, lambda1, lambda2) > c.objective
         better = true;
         return
     end
     t = t / 2;
 end
-W2 = W;
+[W2, XW] = deal(W, []);
 end
 
 % The model of one fit: W in the units of X, and how it was obtained.
