@@ -186,12 +186,18 @@ G = full(d.X' * bsxfun(@times, d.weights, d.Y - P));
 end
 
 % The fit's objective F at W, logP the log-probabilities at W: the
-% weighted log-likelihood less the penalties of the features with a weight.
+% weighted log-likelihood (each sample's own class picked, so that a class
+% of probability 0 elsewhere adds no 0 * -Inf) less the penalties of the
+% features with a weight.
 function F = objective(d, W, logP, lambda1, lambda2)
+ns = size(d.Y, 1);
+loglik = 0;
+if ns > 0
+    loglik = d.weights' * logP(sub2ind(size(logP), (1:ns)', d.Y * (1:size(d.Y, 2))'));
+end
 k = any(W ~= 0, 2);
 f = d.penalty(k)';
-F = sum(d.weights .* sum(d.Y .* logP, 2)) - lambda1 * (f * sum(abs(W(k, :)), 2)) ...
-    - lambda2 / 2 * (f * sum(W(k, :) .^ 2, 2));
+F = loglik - lambda1 * (f * sum(abs(W(k, :)), 2)) - lambda2 / 2 * (f * sum(W(k, :) .^ 2, 2));
 end
 
 % Newton steps a fit may take: each is a few products by X per iteration
@@ -473,13 +479,7 @@ if opts.Bias
     W(end, :) = Ws(end, :) - d.shift * Ws(f, :);
 end
 [~, logP] = log_softmax(scores(d, Ws));
-ns = size(d.Y, 1);
-loglik = d.weights' * logP(sub2ind(size(logP), (1:ns)', d.Y * (1:size(d.Y, 2))'));
-if ns == 0
-    loglik = 0;
-end
-objective = loglik - lambda1 * (d.penalty' * sum(abs(Ws), 2)) ...
-            - lambda2 / 2 * (d.penalty' * sum(Ws .^ 2, 2));
+value = objective(d, Ws, logP, lambda1, lambda2);
 notes = {};
 if any(d.constant)
     notes{end+1} = sprintf(['%d columns of X have no spread (%s): their weights are ', ...
@@ -493,7 +493,7 @@ if isnan(seed)
     seed = [];
 end
 if ~isempty(failure)
-    objective = NaN;
+    value = NaN;
 end
 record = struct('diff', num2cell(info.diffs(:)'), 'visits', num2cell(info.visits(:)'));
 m = struct('W', W, 'classes', [], 'bias', opts.Bias, 'center', center, 'scale', scale, ...
@@ -501,7 +501,7 @@ m = struct('W', W, 'classes', [], 'bias', opts.Bias, 'center', center, 'scale', 
     'tol', opts.Tol, 'max_sweeps', opts.MaxSweeps, 'seed', seed, ...
     'sweeps', info.sweeps, 'converged', logical(info.converged), 'gap', info.gap, ...
     'record', record, ...
-    'objective', objective, 'nnz', nnz(W(f, :)), 'fit_seconds', seconds, ...
+    'objective', value, 'nnz', nnz(W(f, :)), 'fit_seconds', seconds, ...
     'notes', {notes}, 'failure', failure);
 if ~isempty(failure)
     m.nnz = NaN;
