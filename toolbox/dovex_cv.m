@@ -208,10 +208,11 @@ if keep_all
 end
 for f = 1:nfolds
     held = fold == f;
+    Xh = X(held, :);
     for k = 1:n
         m = models{f, k};
         if isempty(m.failure)
-            [v, P] = held_out(m, classes, X, held, d, y);
+            [v, P] = held_out(m, classes, Xh, held, d, y);
             for i = 1:numel(names)
                 score.(names{i})(f, k) = v(i);
             end
@@ -306,7 +307,7 @@ else
         held = fold == f;
         for j = 1:2
             if isempty(models{f, chosen(j)}.failure)
-                [~, predictions(held, :, j)] = held_out(models{f, chosen(j)}, classes, X, held, d, y);
+                [~, predictions(held, :, j)] = held_out(models{f, chosen(j)}, classes, X(held, :), held, d, y);
             end
         end
     end
@@ -367,11 +368,12 @@ else
 end
 end
 
-% A fold's fit on its held-out samples: the measures [loss, error,
-% balanced, auc, accuracy] and the class probabilities (the offset included).
-function [v, P] = held_out(m, classes, X, held, d, y)
+% A fold's fit on its held-out samples Xh (X(held, :)): the measures
+% [loss, error, balanced, auc, accuracy] and the class probabilities (the
+% offset included).
+function [v, P] = held_out(m, classes, Xh, held, d, y)
 m.classes = classes;
-[~, ~, scores] = dovex_predict(m, X(held, :));
+[~, ~, scores] = dovex_predict(m, Xh);
 [P, logP] = log_softmax(scores + d.offset(held, :));
 yh = y(held);
 s = d.weights(held);

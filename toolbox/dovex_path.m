@@ -192,20 +192,26 @@ end
 %! assert (warm.objective, cold.objective, 1e-6 * abs (cold.objective));
 %! assert (sum (warm.sweeps) < sum (cold.sweeps));
 
-%!test  # wide data: the features left out of a fit are checked, and every fit is at its optimum
+%!test  # wide data, dense and sparse: the features left out of a fit are checked, and every fit is at its optimum
 %! randn ("seed", 7);
 %! rand ("seed", 7);
-%! n = 60;
-%! Xw = randn (n, 400);
-%! yw = 1 + mod ((1:n)', 3);
-%! Xw(:,1:3) += 1.5 * (yw == 1:3);
-%! p = dovex_path (Xw, yw, "Parallel", false, "Display", "off");
-%! assert (all (p.converged));
-%! for k = [5 10 15 20]
-%!   tight = dovex_train (Xw, yw, "Lambda1", p.lambda1(k), "Lambda2", p.lambda2(k), ...
-%!                        "Tol", 1e-13, "MaxSweeps", 5000, "Display", "off");
-%!   assert (p.objective(k) >= tight.objective - 1e-6 * abs (tight.objective));
-%!   assert (p.nnz(k), tight.nnz);
+%! ## [samples, features, classes, density]
+%! for shape = {[60 400 3 1], [120 300 8 0.15]}
+%!   [n, nd, nc, density] = num2cell (shape{1}){:};
+%!   Xw = randn (n, nd) .* (rand (n, nd) < density);
+%!   yw = 1 + mod ((1:n)', nc);
+%!   Xw(:,1:nc) += 1.5 * (yw == 1:nc);
+%!   if (density < 1)
+%!     Xw = sparse (Xw);
+%!   endif
+%!   p = dovex_path (Xw, yw, "Parallel", false, "Display", "off");
+%!   assert (all (p.converged));
+%!   for k = [5 10 15 20]
+%!     tight = dovex_train (Xw, yw, "Lambda1", p.lambda1(k), "Lambda2", p.lambda2(k), ...
+%!                          "Tol", 1e-13, "MaxSweeps", 5000, "Display", "off");
+%!     assert (p.objective(k) >= tight.objective - 1e-6 * abs (tight.objective));
+%!     assert (p.nnz(k), tight.nnz);
+%!   endfor
 %! endfor
 
 %!test  # a sparse X: the bits of the full path; standardised, scaled only

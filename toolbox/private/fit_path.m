@@ -13,7 +13,12 @@ function models = fit_path(fname, d, lambda1, lambda2, seeds, opts, warm, show, 
 
 n = numel(lambda1);
 models = cell(1, n);
-d.X2 = d.X .^ 2;
+% The checks of every feature multiply by X': a product by a copy of X'
+% runs faster than one by X transposed (columns added, not dot products).
+d.Xt = [];
+if ~issparse(d.X)
+    d.Xt = d.X';
+end
 start = d.W0;
 G = [];
 for k = 1:n
@@ -76,7 +81,9 @@ f = d.penalty;
 if isempty(G)
     G = gradient(d, W0);
 end
-in = any(Ws ~= 0, 2) | f == 0 | max(abs(G), [], 2) >= 0.8 * lambda1 * f;
+top = max(abs(G), [], 2);
+in = any(Ws ~= 0, 2) | f == 0 | top > lambda1 * f;
+near = ~in & top >= 0.8 * lambda1 * f;
 c = optimality(d, Ws, [], lambda1, lambda2, false, in);
 XW = [];
 [diffs, visits] = deal(zeros(0, 1));
@@ -94,18 +101,27 @@ while all(isfinite(Ws(:))) && isfinite(c.gap)
         settled = c.gap <= opts.Tol;
     end
     if settled
-        % The features left out are checked once the others are done.
-        out = optimality(d, Ws, XW, lambda1, lambda2, false, ~in);
-        c.gap = c.gap + out.gap;
-        settled = c.gap <= opts.Tol;
+        % The features left out are checked once the others are done:
+        % those near their threshold first, then, when none of those
+        % moves, the rest, which costs a product by all of X.
         G = zeros(size(Ws));
         G(in, :) = c.G;
-        G(~in, :) = out.G;
-        checked = true;
-        if ~any(out.violated)
+        parts = {near, ~in & ~near};
+        for k = 1:2
+            out = optimality(d, Ws, XW, lambda1, lambda2, false, parts{k});
+            c.gap = c.gap + out.gap;
+            G(parts{k}, :) = out.G;
+            if any(out.violated)
+                break
+            end
+            checked = k == 2;
+        end
+        settled = c.gap <= opts.Tol;
+        if checked
             break
         end
         in = in | out.violated;
+        near = near & ~in;
         c.newton = false;
         c.step = [];
     end
@@ -181,8 +197,12 @@ end
 
 % The log-likelihood's gradient X' * (s .* (Y - P)) at W.
 function G = gradient(d, W)
-P = log_softmax(scores(d, W));
-G = full(d.X' * bsxfun(@times, d.weights, d.Y - P));
+residual = bsxfun(@times, d.weights, d.Y - log_softmax(scores(d, W)));
+if isempty(d.Xt)
+    G = full(d.X' * residual);
+else
+    G = d.Xt * residual;
+end
 end
 
 % The fit's objective F at W, logP the log-probabilities at W: the
@@ -274,27 +294,35 @@ if isempty(rows)
     rows = true(nd, 1);
 end
 at = find(rows);
-F = repmat(d.penalty(at), 1, nc);
-Wr = W(at, :);
 residual = bsxfun(@times, s, d.Y - P);
-if numel(at) == nd
-    G = full(d.X' * residual);
+if ~isempty(d.Xt) && numel(at) > nd / 8
+    % Most of X: a copy of those columns would cost more than the others'
+    % products.
+    G = d.Xt * residual;
+    G = G(at, :);
 else
     G = full(d.X(:, at)' * residual);
 end
+c.G = G;
+% Only the features with a weight, unpenalised or violating their
+% condition count: the others' zero weights meet theirs.
+f = d.penalty(at);
+live = f == 0 | any(W(at, :) ~= 0, 2) | max(abs(G), [], 2) > lambda1 * f;
+[at, G] = deal(reshape(at(live), [], 1), G(live, :));
+F = repmat(d.penalty(at), 1, nc);
+Wr = W(at, :);
 R = max(0, abs(G) - lambda1 * F);
 nz = Wr ~= 0;
 R(nz) = abs(G(nz) - lambda1 * F(nz) .* sign(Wr(nz)) - lambda2 * F(nz) .* Wr(nz));
 % The curvature only where it is used: violated conditions and free weights.
 used = any(R > 0 | nz | F == 0, 2);
 a = ones(size(G));
-a(used, :) = full(d.X2(:, at(used))' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F(used, :);
+a(used, :) = full((d.X(:, at(used)) .^ 2)' * bsxfun(@times, s, P .* (1 - P))) + lambda2 * F(used, :);
 terms = R .^ 2 ./ a;
 terms(R == 0) = 0;
 zero_part = terms;
 zero_part(nz | F == 0) = 0;
 c.gap_zero = sum(zero_part(:)) / 2 / scale;
-c.G = G;
 c.violated = false(nd, 1);
 c.violated(at) = any(R > 0 & ~nz & F > 0, 2);
 c.newton = newton;
@@ -334,8 +362,8 @@ end
 % free of W's shape), and gain, the quadratic model's q'x/2. A small
 % system is solved exactly (newton_exact). A larger one is solved by
 % conjugate gradients preconditioned by H's diagonal a, without forming H
-% (a product H*v is two products by the columns of d.X with a free
-% weight); the iteration stops at 1 % of the gain or after 30 steps, and
+% (a product H*v is two products, for each class, by the columns of the
+% features with a free weight in it); the iteration stops at 1 % of the gain or after 30 steps, and
 % gain counts what the residual still holds as the preconditioner
 % estimates it: the step is checked on F itself (newton_step), and the
 % distance needs no more digits. h is lambda2 times the penalty factors of
@@ -358,6 +386,13 @@ if size(Xr, 1) * numel(q) ^ 2 <= direct_work
         return
     end
 end
+% Where most of the rows' weights are not free, each class takes its own
+% columns, at the cost of a product per class: a product by all the rows'
+% columns multiplies each class by features whose weight in it is not.
+blocks = {};
+if 2 * nnz(at) <= numel(at)
+    blocks = arrayfun(@(j) Xr(:, at(:, j)), 1:size(at, 2), 'UniformOutput', false);
+end
 x = zeros(size(q));
 r = off_shifts(q, at, shifts);
 z = off_shifts(r ./ a, at, shifts);
@@ -367,7 +402,7 @@ for k = 1:min(numel(q), 30)
     if ~(rz > 1e-2 * max(q' * x, realmin))
         break
     end
-    hp = times_h(Xr, P, s, at, h, p);
+    hp = times_h(Xr, at, blocks, P, s, h, p);
     curve = p' * hp;
     if ~(curve > 0)
         break
@@ -436,16 +471,34 @@ if ~isempty(shifts)
 end
 end
 
-% H*v for newton_direction: v the free weights' values, at their mask over
-% the rows of Xr.
-function hv = times_h(Xr, P, s, at, h, v)
-V = zeros(size(at));
-V(at) = v;
-T = P .* full(Xr * V);
+% H*v for newton_direction: v the free weights' values, at their mask
+% over the rows of Xr, in its order (class by class); blocks{j}, when
+% given, the columns of class j's.
+function hv = times_h(Xr, at, blocks, P, s, h, v)
+if isempty(blocks)
+    V = zeros(size(at));
+    V(at) = v;
+    T = full(Xr * V);
+else
+    T = zeros(size(P));
+    edges = [0, cumsum(sum(at, 1))];
+    for j = find(diff(edges) > 0)
+        T(:, j) = blocks{j} * v(edges(j) + 1:edges(j + 1));
+    end
+end
+T = P .* T;
 T = bsxfun(@times, s, T - bsxfun(@times, P, sum(T, 2)));
-HV = full(Xr' * T);
-hv = HV(at);
-hv = hv(:) + h .* v;
+if isempty(blocks)
+    HV = full(Xr' * T);
+    hv = HV(at);
+    hv = hv(:) + h .* v;
+    return
+end
+hv = h .* v;
+for j = find(diff(edges) > 0)
+    part = edges(j) + 1:edges(j + 1);
+    hv(part) = hv(part) + blocks{j}' * T(:, j);
+end
 end
 
 % The Newton step of c from W, its length halved until F rises (at most 30
