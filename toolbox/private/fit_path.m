@@ -19,6 +19,9 @@ d.Xt = [];
 if ~issparse(d.X)
     d.Xt = d.X';
 end
+% Where each sample's own class sits in an ns-by-nc array.
+[ns, nc] = size(d.Y);
+d.own = (1:ns)' + ns * (d.Y * (0:nc - 1)');
 start = d.W0;
 G = [];
 for k = 1:n
@@ -84,7 +87,13 @@ end
 top = max(abs(G), [], 2);
 in = any(Ws ~= 0, 2) | f == 0 | top > lambda1 * f;
 near = ~in & top >= 0.8 * lambda1 * f;
-c = optimality(d, Ws, [], lambda1, lambda2, false, in);
+if any(~any(Ws ~= 0, 2) & f > 0 & top > lambda1 * f)
+    % A zero weight violates its condition: W0 is not the optimum, which
+    % the first round needs no check to know.
+    c = struct('gap', realmax, 'gap_zero', realmax, 'newton', false, 'step', []);
+else
+    c = optimality(d, Ws, [], lambda1, lambda2, false, in);
+end
 XW = [];
 [diffs, visits] = deal(zeros(0, 1));
 [sweeps, steps] = deal(0);
@@ -210,10 +219,9 @@ end
 % of probability 0 elsewhere adds no 0 * -Inf) less the penalties of the
 % features with a weight.
 function F = objective(d, W, logP, lambda1, lambda2)
-ns = size(d.Y, 1);
 loglik = 0;
-if ns > 0
-    loglik = d.weights' * logP(sub2ind(size(logP), (1:ns)', d.Y * (1:size(d.Y, 2))'));
+if ~isempty(d.own)
+    loglik = d.weights' * logP(d.own);
 end
 k = any(W ~= 0, 2);
 f = d.penalty(k)';
@@ -247,15 +255,20 @@ points = W;
 if lambda2 > 0
     points = [W, bsxfun(@plus, sum(W, 2), (lambda1 / lambda2) * (-nc:nc)) / nc];
 end
-cost = @(c) lambda1 * sum(abs(bsxfun(@minus, W, c)), 2) + ...
-            lambda2 / 2 * sum(bsxfun(@minus, W, c) .^ 2, 2);
-now = cost(zeros(numel(at), 1));
+cost = @(D) lambda1 * sum(abs(D), 2) + lambda2 / 2 * sum(D .^ 2, 2);
+now = cost(W);
+% All points at once (the first of equal costs), in pieces that keep the
+% array of differences small.
+np = size(points, 2);
 [best, shift] = deal(now, zeros(numel(at), 1));
-for k = 1:size(points, 2)
-    value = cost(points(:, k));
-    lower = value < best;
-    best(lower) = value(lower);
-    shift(lower) = points(lower, k);
+step = max(1, floor(5e4 / (nc * np)));
+for first = 1:step:numel(at)
+    rows = first:min(first + step - 1, numel(at));
+    D = bsxfun(@minus, W(rows, :), reshape(points(rows, :), [], 1, np));
+    [value, k] = min(reshape(cost(D), [], np), [], 2);
+    lower = value < now(rows);
+    best(rows(lower)) = value(lower);
+    shift(rows(lower)) = points(sub2ind(size(points), rows(lower)', k(lower)));
 end
 better = now - best > 0;
 c(at(better)) = shift(better);
@@ -308,8 +321,9 @@ c.G = G;
 % condition count: the others' zero weights meet theirs.
 f = d.penalty(at);
 live = f == 0 | any(W(at, :) ~= 0, 2) | max(abs(G), [], 2) > lambda1 * f;
-[at, G] = deal(reshape(at(live), [], 1), G(live, :));
-F = repmat(d.penalty(at), 1, nc);
+at = reshape(at(live), [], 1);
+G = G(live, :);
+F = d.penalty(at) * ones(1, nc);
 Wr = W(at, :);
 R = max(0, abs(G) - lambda1 * F);
 nz = Wr ~= 0;
