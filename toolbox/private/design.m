@@ -96,7 +96,10 @@ features = find(penalty > 0);
 if isempty(features) || ns == 0
     d.lambda1_max = 0;
 else
-    G = X(:, features)' * bsxfun(@times, d.weights, d.Y - d.P0);
+    % All of X' times the residual, then the rows of the features: cheaper
+    % than a copy of their columns when they are most of X.
+    G = X' * bsxfun(@times, d.weights, d.Y - d.P0);
+    G = G(features, :);
     % Raised by a part in 1e9, so that the rounding of the fit's own sums
     % of the gradient cannot let a weight in at the grid's first penalty.
     d.lambda1_max = full(max(max(abs(bsxfun(@rdivide, G, penalty(features)))))) * (1 + 1e-9);
@@ -176,11 +179,16 @@ if issparse(X)
 else
     X = bsxfun(@rdivide, X, norm);
     mu = sum(X, 1) / ns;
-    spread = sqrt(sum(bsxfun(@minus, X, mu) .^ 2, 1) / (ns - 1));
+    centred = bsxfun(@minus, X, mu);
+    spread = sqrt(sum(centred .^ 2, 1) / (ns - 1));
     constant = ~(spread > 0);
     spread(constant) = 1;
-    mu(constant | ~centre) = 0;
-    X = bsxfun(@rdivide, bsxfun(@minus, X, mu), spread);
+    if centre
+        X = centred;
+    end
+    centred = [];
+    X = bsxfun(@rdivide, X, spread);
     X(:, constant) = 0;
+    mu(constant | ~centre) = 0;
 end
 end
