@@ -65,19 +65,21 @@ end
 %     features are correlated one gains what would take the sweeps
 %     hundreds. They follow each other while the distance falls fourfold;
 %     when it does not, signs are changing, which the sweeps settle better.
-% The fit works on a set of features: those with a weight, the
-% unpenalised, and those whose gradient is within 20 % of the threshold.
+% The sweeps work on a set of features: those with a weight, the
+% unpenalised, and those whose zero weights violate their condition at W0.
 % Between rounds the optimality conditions of F (its penalties, factors
 % and weights) are checked on that set (optimality), first one weight at a
 % time, which is cheap but falls short where features are correlated, then
 % with the Newton step's gain; when that says the fit is within Tol
-% (relative to |F|), the features left out are checked once, and one that
-% violates its condition joins the set and the fit goes on. The gradient
-% G at W0 (from the fit before, [] to compute it) picks the first set; the
-% G returned is the one at Ws when the last check covered every feature,
-% else []. X*W is formed once a fit: every round starts from the state the
-% one before left, or that the last Newton step's line search formed (a
-% shift moves each row of it by one number, which changes no probability).
+% (relative to |F|), the features left out are checked: first those whose
+% gradient at W0 was within 20 % of the threshold, then, when none of
+% those moves, the rest. One that violates its condition joins the set and
+% the fit goes on. The gradient G at W0 (from the fit before, [] to
+% compute it) picks the first sets; the G returned is the one at Ws when
+% the last check covered every feature, else []. X*W is formed once a fit:
+% every round starts from the state the one before left, or that the last
+% Newton step's line search formed (a shift moves each row of it by one
+% number, which changes no probability).
 function [Ws, info, G] = solve(d, W0, G, lambda1, lambda2, opts, show, header)
 Ws = W0;
 f = d.penalty;
