@@ -89,6 +89,12 @@ end
 top = max(abs(G), [], 2);
 in = any(Ws ~= 0, 2) | f == 0 | top > lambda1 * f;
 near = ~in & top >= 0.8 * lambda1 * f;
+if numel(f) <= 1000
+    % Few features: sweeping the near ones costs less than the round
+    % that one of them entering late would add.
+    in = in | near;
+    near(:) = false;
+end
 if any(~any(Ws ~= 0, 2) & f > 0 & top > lambda1 * f)
     % A zero weight violates its condition: W0 is not the optimum, which
     % the first round needs no check to know.
