@@ -87,7 +87,8 @@ if isempty(G)
     G = gradient(d, W0);
 end
 top = max(abs(G), [], 2);
-in = any(Ws ~= 0, 2) | f == 0 | top > lambda1 * f;
+entering = ~any(Ws ~= 0, 2) & f > 0 & top > lambda1 * f;
+in = any(Ws ~= 0, 2) | f == 0 | entering;
 near = ~in & top >= 0.8 * lambda1 * f;
 if numel(f) <= 1000
     % Few features: sweeping the near ones costs less than the round
@@ -95,7 +96,7 @@ if numel(f) <= 1000
     in = in | near;
     near(:) = false;
 end
-if any(~any(Ws ~= 0, 2) & f > 0 & top > lambda1 * f)
+if any(entering)
     % A zero weight violates its condition: W0 is not the optimum, which
     % the first round needs no check to know.
     c = struct('gap', realmax, 'gap_zero', realmax, 'newton', false, 'step', []);
@@ -214,11 +215,18 @@ end
 
 % The log-likelihood's gradient X' * (s .* (Y - P)) at W.
 function G = gradient(d, W)
-residual = bsxfun(@times, d.weights, d.Y - log_softmax(scores(d, W)));
-if isempty(d.Xt)
-    G = full(d.X' * residual);
+G = times_xt(d, bsxfun(@times, d.weights, d.Y - log_softmax(scores(d, W))), ...
+             (1:size(W, 1))');
+end
+
+% X(:, at)' * R. Most of X is multiplied by the copy X' (see fit_path):
+% a copy of those columns would cost more than the others' products.
+function G = times_xt(d, R, at)
+if ~isempty(d.Xt) && numel(at) > size(d.Xt, 1) / 8
+    G = d.Xt * R;
+    G = G(at, :);
 else
-    G = d.Xt * residual;
+    G = full(d.X(:, at)' * R);
 end
 end
 
@@ -227,13 +235,9 @@ end
 % of probability 0 elsewhere adds no 0 * -Inf) less the penalties of the
 % features with a weight.
 function F = objective(d, W, logP, lambda1, lambda2)
-loglik = 0;
-if ~isempty(d.own)
-    loglik = d.weights' * logP(d.own);
-end
 k = any(W ~= 0, 2);
 f = d.penalty(k)';
-F = loglik - lambda1 * (f * sum(abs(W(k, :)), 2)) - lambda2 / 2 * (f * sum(W(k, :) .^ 2, 2));
+F = d.weights' * logP(d.own) - lambda1 * (f * sum(abs(W(k, :)), 2)) - lambda2 / 2 * (f * sum(W(k, :) .^ 2, 2));
 end
 
 % Newton steps a fit may take: each is a few products by X per iteration
@@ -315,15 +319,7 @@ if isempty(rows)
     rows = true(nd, 1);
 end
 at = find(rows);
-residual = bsxfun(@times, s, d.Y - P);
-if ~isempty(d.Xt) && numel(at) > nd / 8
-    % Most of X: a copy of those columns would cost more than the others'
-    % products.
-    G = d.Xt * residual;
-    G = G(at, :);
-else
-    G = full(d.X(:, at)' * residual);
-end
+G = times_xt(d, bsxfun(@times, s, d.Y - P), at);
 c.G = G;
 % Only the features with a weight, unpenalised or violating their
 % condition count: the others' zero weights meet theirs.
@@ -385,11 +381,11 @@ end
 % system is solved exactly (newton_exact). A larger one is solved by
 % conjugate gradients preconditioned by H's diagonal a, without forming H
 % (a product H*v is two products, for each class, by the columns of the
-% features with a free weight in it); the iteration stops at 1 % of the gain or after 30 steps, and
-% gain counts what the residual still holds as the preconditioner
-% estimates it: the step is checked on F itself (newton_step), and the
-% distance needs no more digits. h is lambda2 times the penalty factors of
-% the free weights.
+% features with a free weight in it); the iteration stops at 1 % of the
+% gain or after 30 steps, and gain counts what the residual still holds
+% as the preconditioner estimates it: the step is checked on F itself
+% (newton_step), and the distance needs no more digits. h is lambda2
+% times the penalty factors of the free weights.
 function [x, gain] = newton_direction(d, P, free, q, a, h)
 rows = any(free, 2);
 Xr = d.X(:, rows);
