@@ -12,6 +12,10 @@
 #   DOVEX_WORKFLOW_TIMEOUT   seconds per run (default 900); a run stopped
 #                            there shows as "timeout" in the table
 #   DOVEX_WORKFLOW_SWEEPS    MaxSweeps of dovex's tight refit for the gap
+#   DOVEX_WORKFLOW_SPLITS    how many seeded 80/20 splits of each data set
+#                            (default 1); the table gives each figure's
+#                            mean over them, which a small test part needs
+#                            (one sample of zoo's 21 is 5 points)
 #   DOVEX_WORKFLOW_KEEP      a folder that receives the result lines as
 #                            they come (the file results)
 #   DOVEX_BUILD_DIR          the build folder (default build-workflow)
@@ -40,6 +44,10 @@ done
 tools=(${DOVEX_WORKFLOW_TOOLS:-dovex glmnet sklearn})
 engines=(${DOVEX_WORKFLOW_ENGINES:-serial parallel})
 limit=${DOVEX_WORKFLOW_TIMEOUT:-900}
+splits=${DOVEX_WORKFLOW_SPLITS:-1}
+[[ $splits =~ ^[1-9][0-9]*$ ]] || { echo "DOVEX_WORKFLOW_SPLITS: a count of 1 or more" >&2; exit 2; }
+# Split k of data set s is in the folder s (k = 1) or s.k.
+folder() { if [ "$2" -eq 1 ]; then echo "$1"; else echo "$1.$2"; fi; }
 # dovex's elastic net is lambda1*|w| + lambda2/2*w^2 with lambda2 =
 # Lambda2Ratio*lambda1 (default 0.1); the peers' is lambda*(alpha*|w| +
 # (1-alpha)/2*w^2), so the same mix is alpha = 1/(1 + Lambda2Ratio).
@@ -59,25 +67,31 @@ trap 'rm -rf "$work"' EXIT
 mlbench=()
 for s in "${sets[@]}"; do
     case $s in
-        digits)
-            /usr/bin/python3 bench/peers/workflow_split.py csv data/digits.csv 16 "$work/$s" ;;
+        digits) ;;
         brain | text)
             cmake --build "$build" -j 2 --target dovex_peers >/dev/null
             problem=$s
             [ "$s" = text ] && problem=text-small
             mkdir -p "$work/raw"
-            "$build/bench/dovex_peers" export "$work/raw" "$problem"
-            /usr/bin/python3 bench/peers/workflow_split.py problem "$work/raw/$problem" "$work/$s" ;;
+            "$build/bench/dovex_peers" export "$work/raw" "$problem" ;;
         *) mlbench+=("$s") ;;
     esac
 done
 if [ ${#mlbench[@]} -gt 0 ]; then
     mkdir -p "$work/raw"
     Rscript bench/peers/workflow_export.R "$work/raw" "${mlbench[@]}" >&2
-    for s in "${mlbench[@]}"; do
-        /usr/bin/python3 bench/peers/workflow_split.py csv "$work/raw/$s.csv" 1 "$work/$s"
-    done
 fi
+for s in "${sets[@]}"; do
+    for k in $(seq "$splits"); do
+        out=$work/$(folder "$s" "$k")
+        case $s in
+            digits) /usr/bin/python3 bench/peers/workflow_split.py csv data/digits.csv 16 "$out" "$k" ;;
+            brain) /usr/bin/python3 bench/peers/workflow_split.py problem "$work/raw/brain" "$out" "$k" ;;
+            text) /usr/bin/python3 bench/peers/workflow_split.py problem "$work/raw/text-small" "$out" "$k" ;;
+            *) /usr/bin/python3 bench/peers/workflow_split.py csv "$work/raw/$s.csv" 1 "$out" "$k" ;;
+        esac
+    done
+done
 rm -rf "$work/raw"
 
 echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores," \
@@ -112,20 +126,23 @@ run() {
     fi
 }
 for s in "${sets[@]}"; do
-    for tool in "${tools[@]}"; do
-        for engine in "${engines[@]}"; do
-            case $tool in
-                dovex)
-                    run "$s" dovex "$engine" octave-cli --no-gui --norc --no-history --eval \
-                        "addpath('$build/mex', '$here/toolbox', '$here/bench/peers'); workflow_dovex('$work/$s', '$engine')" ;;
-                glmnet)
-                    run "$s" glmnet "$engine" Rscript bench/peers/workflow_glmnet.R "$work/$s" "$engine" "$alpha" ;;
-                sklearn)
-                    run "$s" sklearn "$engine" /usr/bin/python3 bench/peers/workflow_sklearn.py "$work/$s" "$engine" "$alpha" ;;
-                *) echo "unknown tool $tool (dovex glmnet sklearn)" >&2; exit 2 ;;
-            esac
+    for k in $(seq "$splits"); do
+        name=$(folder "$s" "$k")
+        for tool in "${tools[@]}"; do
+            for engine in "${engines[@]}"; do
+                case $tool in
+                    dovex)
+                        run "$name" dovex "$engine" octave-cli --no-gui --norc --no-history --eval \
+                            "addpath('$build/mex', '$here/toolbox', '$here/bench/peers'); workflow_dovex('$work/$name', '$engine')" ;;
+                    glmnet)
+                        run "$name" glmnet "$engine" Rscript bench/peers/workflow_glmnet.R "$work/$name" "$engine" "$alpha" ;;
+                    sklearn)
+                        run "$name" sklearn "$engine" /usr/bin/python3 bench/peers/workflow_sklearn.py "$work/$name" "$engine" "$alpha" ;;
+                    *) echo "unknown tool $tool (dovex glmnet sklearn)" >&2; exit 2 ;;
+                esac
+            done
         done
     done
 done
-/usr/bin/python3 bench/peers/workflow_summary.py "$work" "$results" "${sets[@]}"
+/usr/bin/python3 bench/peers/workflow_summary.py "$work" "$results" "$splits" "${sets[@]}"
 echo "Whole run: $(( $(date +%s) - start )) s; load average at the end $(cut -d' ' -f1-3 /proc/loadavg)"

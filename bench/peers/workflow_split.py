@@ -1,8 +1,11 @@
 """Splits one data set into a stratified 80/20 train/test split, seeded, and
 writes both halves for the workflow benchmark's three tools to read.
 
-    python3 workflow_split.py csv FILE.csv DIVISOR OUT
-    python3 workflow_split.py problem DIR/problem OUT     (a dovex_peers export)
+    python3 workflow_split.py csv FILE.csv DIVISOR OUT [SPLIT]
+    python3 workflow_split.py problem DIR/problem OUT [SPLIT]   (a dovex_peers export)
+
+SPLIT (1, 2, ...; default 1) picks one of several seeded splits, each drawn
+with its own seed; split 1 is the benchmark's usual one.
 
 A CSV has a header, numeric features and the class (0..nc-1) last; its
 features are divided by DIVISOR. OUT/ receives
@@ -55,15 +58,20 @@ def write(out, part, X, y):
 def main():
     if sys.argv[1] == "csv":
         X, y = read_csv(sys.argv[2], float(sys.argv[3]))
+        rest = sys.argv[4:]
     else:
         X, y = read_problem(sys.argv[2])
-    out = sys.argv[-1]
+        rest = sys.argv[3:]
+    out = rest[0]
+    split = int(rest[1]) if len(rest) > 1 else 1
+    if split < 1:
+        sys.exit(f"{out}: the split is 1, 2, ...")
     os.makedirs(out, exist_ok=True)
     classes = np.unique(y)
     if not np.array_equal(classes, np.arange(classes.size)):
         sys.exit(f"{out}: the classes must be 0..nc-1")
     train, test = train_test_split(np.arange(y.size), test_size=0.2, stratify=y,
-                                   random_state=SEED)
+                                   random_state=SEED + split - 1)
     train.sort()
     test.sort()
     if scipy.sparse.issparse(X):

@@ -2,7 +2,7 @@
 ("SET TOOL ENGINE key=value ...", status=timeout or status=failed for a
 run that did not finish) and their test probabilities in WORK/SET/.
 
-    python3 workflow_summary.py WORK RESULTS SET...
+    python3 workflow_summary.py WORK RESULTS SPLITS SET...
 
 Accuracy and mean log-loss are computed here for every tool alike, from
 the probabilities each wrote: the most probable class, and
@@ -10,6 +10,12 @@ the probabilities each wrote: the most probable class, and
 time over the faster of the two peers' runs with the same engine. A dovex
 run stopped by its timeout enters the geometric mean at its limit, which
 makes the mean a lower bound.
+
+With SPLITS above 1, each data set SET has the splits SET, SET.2, ... and
+every figure of a tool is its mean over the splits where it finished (the
+gap: the largest); a tool that did not finish every split says in how
+many it did, and the bars compare the means over the splits where every
+tool finished.
 """
 import math
 import os
@@ -92,9 +98,56 @@ def unconverged(name, runs):
     return out
 
 
+def number(text):
+    try:
+        return float(text)
+    except (TypeError, ValueError):
+        return None
+
+
+def merge(work, runs, name, splits):
+    """One data set's runs and scores, each the mean over its splits."""
+    folders = [name] + [f"{name}.{k}" for k in range(2, splits + 1)]
+    merged, scored = {}, {}
+    for tool in TOOLS:
+        for e in ENGINES:
+            got = [runs[(f, tool, e)] for f in folders if (f, tool, e) in runs]
+            if not got:
+                continue
+            done = [r for r in got if "seconds" in r]
+            if not done:
+                merged[(name, tool, e)] = got[0]
+                continue
+            run = dict(done[0])
+            run["seconds"] = str(np.mean([float(r["seconds"]) for r in done]))
+            if all("nnz" in r for r in done):
+                run["nnz"] = f"{np.mean([float(r['nnz']) for r in done]):.0f}"
+            gaps = [number(r.get("gap")) for r in done]
+            if all(g is not None and math.isfinite(g) for g in gaps):
+                run["gap"] = f"{max(gaps):.2g}"
+            if splits > 1 and len(done) < splits:
+                run["partial"] = f"{len(done)} of {splits}"
+            run["converged"] = "0" if any(r.get("converged") == "0" for r in done) else run.get("converged", "1")
+            run["warnings"] = str(sum(int(r.get("warnings", "0")) for r in done))
+            merged[(name, tool, e)] = run
+            scored[(tool, e)] = {f: scores(work, f, tool, e) for f in folders}
+    return merged, scored
+
+
+def mean_scores(scored, tool, e, folders):
+    """Accuracy, log-loss and the first split's P, over the given splits."""
+    got = [scored.get((tool, e), {}).get(f) for f in folders]
+    if not got or any(g is None for g in got):
+        return None
+    return (float(np.mean([g[0] for g in got])), float(np.mean([g[1] for g in got])), got[0][2])
+
+
 def main():
-    work, results, names = sys.argv[1], sys.argv[2], sys.argv[3:]
+    work, results, splits, names = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4:]
     runs = read_results(results)
+    if splits > 1:
+        print(f"Each figure is the mean over {splits} seeded 80/20 splits of the data set.")
+        print()
     print("| data set | train+test x features x classes | tool | serial s | parallel s "
           "| serial / fastest peer | parallel / fastest peer | accuracy | log-loss "
           "| non-zeros | gap |")
@@ -104,6 +157,13 @@ def main():
     for name in names:
         if not os.path.exists(os.path.join(work, name, "meta")):
             continue
+        merged, scored = merge(work, runs, name, splits)
+        runs.update(merged)
+        folders = [name] + [f"{name}.{k}" for k in range(2, splits + 1)]
+        # The splits where every tool that ran finished: the scores compare
+        # the tools on the same test samples.
+        ran = [k for k in scored if any(v is not None for v in scored[k].values())]
+        common = [f for f in folders if all(scored[k].get(f) is not None for k in ran)]
         fastest = {}
         for e in ENGINES:
             t = [seconds(runs.get((name, p, e))) for p in PEERS]
@@ -126,7 +186,7 @@ def main():
                     cells.append(f"{t / fastest[e]:.2f}" if t and fastest[e] else "-")
             # Serial and parallel runs choose the same model; the serial one's
             # scores are shown, with a mark when the other's differ.
-            got = [scores(work, name, tool, e) for e in ENGINES]
+            got = [mean_scores(scored, tool, e, common) for e in ENGINES]
             got = [g for g in got if g is not None]
             if got:
                 accuracy, logloss, P = got[0]
@@ -139,7 +199,8 @@ def main():
                 cells += ["-", "-"]
             run = next((runs[(name, tool, e)] for e in ENGINES
                         if (name, tool, e) in runs and "nnz" in runs[(name, tool, e)]), {})
-            cells.append(run.get("nnz", "-"))
+            cells.append(run.get("nnz", "-") + (f" ({run['partial']} splits)"
+                                                if "partial" in run else ""))
             gap = next((runs[(name, tool, e)].get("gap") for e in ENGINES
                         if runs.get((name, tool, e), {}).get("gap", "NaN") != "NaN"), "-")
             cells.append(gap)
@@ -152,6 +213,9 @@ def main():
             if d and g:
                 ratios[e].append(d / g)
         notes += unconverged(name, runs)
+        if len(common) < len(folders):
+            notes.append(f"{name}: accuracy and log-loss over the {len(common)} of {splits} "
+                         "splits where every tool finished")
         peers = [metrics[p] for p in PEERS if p in metrics]
         if "dovex" not in metrics and peers:
             accuracy_bar.append(f"{name} - (no dovex result)")
