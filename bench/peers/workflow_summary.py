@@ -94,7 +94,8 @@ def unconverged(name, runs):
         out.append(f"{name} glmnet {glmnet['warnings']} warnings")
     sklearn = runs.get((name, "sklearn", "serial"), {})
     if sklearn.get("warnings", "0") != "0":
-        out.append(f"{name} scikit-learn {sklearn['warnings']} of 101 fits at max_iter")
+        fits = 101 * int(sklearn.get("splits_done", "1"))
+        out.append(f"{name} scikit-learn {sklearn['warnings']} of {fits} fits at max_iter")
     return out
 
 
@@ -129,6 +130,7 @@ def merge(work, runs, name, splits):
                 run["partial"] = f"{len(done)} of {splits}"
             run["converged"] = "0" if any(r.get("converged") == "0" for r in done) else run.get("converged", "1")
             run["warnings"] = str(sum(int(r.get("warnings", "0")) for r in done))
+            run["splits_done"] = str(len(done))
             merged[(name, tool, e)] = run
             scored[(tool, e)] = {f: scores(work, f, tool, e) for f in folders}
     return merged, scored
