@@ -12,6 +12,7 @@
 #   DOVEX_WORKFLOW_TIMEOUT   seconds per run (default 900); a run stopped
 #                            there shows as "timeout" in the table
 #   DOVEX_WORKFLOW_SWEEPS    MaxSweeps of dovex's tight refit for the gap
+#                            (0: no refit, no gap)
 #   DOVEX_WORKFLOW_SPLITS    how many seeded 80/20 splits of each data set
 #                            (default 1); the table gives each figure's
 #                            mean over them, which a small test part needs

@@ -12,7 +12,8 @@ function workflow_dovex(dir, engine)
 %
 %   The gap: dovex_train refits the training data at the chosen model's
 %   lambda1 and lambda2 (and its bias and standardisation) with Tol 1e-12
-%   and MaxSweeps 20000 (DOVEX_WORKFLOW_SWEEPS sets it), from zero weights;
+%   and MaxSweeps 20000 (DOVEX_WORKFLOW_SWEEPS sets it; 0 skips the gap),
+%   from zero weights;
 %   the gap is (objective of that refit - objective of the chosen model) /
 %   |objective of that refit|, both the penalised log-likelihood that
 %   dovex_train reports. When the tight refit itself stops at MaxSweeps, its
@@ -57,6 +58,11 @@ if ~parallel
     sweeps = 20000;
     if ~isempty(getenv('DOVEX_WORKFLOW_SWEEPS'))
         sweeps = str2double(getenv('DOVEX_WORKFLOW_SWEEPS'));
+    end
+    % MaxSweeps 0: the gap is not measured (a run for the scores alone).
+    if sweeps == 0
+        fprintf(line, '-');
+        return
     end
     args = {'Lambda1', model.lambda1, 'Lambda2', model.lambda2, 'Tol', 1e-12, ...
             'MaxSweeps', sweeps, 'Display', 'off', 'Seed', 0};
