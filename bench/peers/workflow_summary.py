@@ -162,9 +162,11 @@ def main():
         merged, scored = merge(work, runs, name, splits)
         runs.update(merged)
         folders = [name] + [f"{name}.{k}" for k in range(2, splits + 1)]
-        # The splits where every tool that ran finished: the scores compare
-        # the tools on the same test samples.
+        # The splits each run has scores of; its figures are means over them.
         finished = {k: [f for f in folders if v.get(f) is not None] for k, v in scored.items()}
+        # The runs that count for the bars: serial, or parallel when a tool
+        # ran only that way (both choose the same model).
+        engine = {t: "serial" if finished.get((t, "serial")) else "parallel" for t in TOOLS}
         fastest = {}
         for e in ENGINES:
             t = [seconds(runs.get((name, p, e))) for p in PEERS]
@@ -212,15 +214,15 @@ def main():
             if d and g:
                 ratios[e].append(d / g)
         notes += unconverged(name, runs)
-        # Each peer against dovex on the splits both finished (the serial
-        # runs'): the bar holds when it holds against every peer, which on
-        # common splits is against the better one.
+        # Each peer against dovex on the splits both finished: the bar holds
+        # when it holds against every peer, which on common splits is
+        # against the better one.
         against = []
         for p in PEERS:
-            both = [f for f in finished.get(("dovex", "serial"), [])
-                    if f in finished.get((p, "serial"), [])]
-            d = mean_scores(scored, "dovex", "serial", both)
-            q = mean_scores(scored, p, "serial", both)
+            both = [f for f in finished.get(("dovex", engine["dovex"]), [])
+                    if f in finished.get((p, engine[p]), [])]
+            d = mean_scores(scored, "dovex", engine["dovex"], both)
+            q = mean_scores(scored, p, engine[p], both)
             if d and q:
                 split_note = f" on {len(both)} of {splits} splits" if len(both) < splits else ""
                 against.append((p, d, q, split_note))
@@ -229,7 +231,7 @@ def main():
                                 + ", ".join(f"{d[0]:.4f} vs {p} {q[0]:.4f}{n}" for p, d, q, n in against) + ")")
             logloss_bar.append(f"{name} {'pass' if all(d[1] <= 1.05 * q[1] for _, d, q, _ in against) else 'FAIL'} ("
                                + ", ".join(f"{d[1]:.4f} vs {p} {q[1]:.4f}{n}" for p, d, q, n in against) + ")")
-        elif any(finished.get((p, "serial")) for p in PEERS):
+        elif any(finished.get((p, engine[p])) for p in PEERS):
             accuracy_bar.append(f"{name} - (no dovex result)")
             logloss_bar.append(f"{name} - (no dovex result)")
     print()
