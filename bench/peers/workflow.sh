@@ -65,17 +65,21 @@ cmake --build "$build" -j 2 --target $modules >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Each set's source, as workflow_split.py takes it before OUT.
+declare -A source
 mlbench=()
 for s in "${sets[@]}"; do
     case $s in
-        digits) ;;
+        digits) source[$s]="csv data/digits.csv 16" ;;
         brain | text)
             cmake --build "$build" -j 2 --target dovex_peers >/dev/null
             problem=$s
             [ "$s" = text ] && problem=text-small
             mkdir -p "$work/raw"
-            "$build/bench/dovex_peers" export "$work/raw" "$problem" ;;
-        *) mlbench+=("$s") ;;
+            "$build/bench/dovex_peers" export "$work/raw" "$problem"
+            source[$s]="problem $work/raw/$problem" ;;
+        *) mlbench+=("$s")
+           source[$s]="csv $work/raw/$s.csv 1" ;;
     esac
 done
 if [ ${#mlbench[@]} -gt 0 ]; then
@@ -84,13 +88,7 @@ if [ ${#mlbench[@]} -gt 0 ]; then
 fi
 for s in "${sets[@]}"; do
     for k in $(seq "$splits"); do
-        out=$work/$(folder "$s" "$k")
-        case $s in
-            digits) /usr/bin/python3 bench/peers/workflow_split.py csv data/digits.csv 16 "$out" "$k" ;;
-            brain) /usr/bin/python3 bench/peers/workflow_split.py problem "$work/raw/brain" "$out" "$k" ;;
-            text) /usr/bin/python3 bench/peers/workflow_split.py problem "$work/raw/text-small" "$out" "$k" ;;
-            *) /usr/bin/python3 bench/peers/workflow_split.py csv "$work/raw/$s.csv" 1 "$out" "$k" ;;
-        esac
+        /usr/bin/python3 bench/peers/workflow_split.py ${source[$s]} "$work/$(folder "$s" "$k")" "$k"
     done
 done
 rm -rf "$work/raw"

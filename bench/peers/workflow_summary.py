@@ -106,9 +106,14 @@ def number(text):
         return None
 
 
+def split_folders(name, splits):
+    """The folders of a data set's splits: name, name.2, ..."""
+    return [name] + [f"{name}.{k}" for k in range(2, splits + 1)]
+
+
 def merge(work, runs, name, splits):
     """One data set's runs and scores, each the mean over its splits."""
-    folders = [name] + [f"{name}.{k}" for k in range(2, splits + 1)]
+    folders = split_folders(name, splits)
     merged, scored = {}, {}
     for tool in TOOLS:
         for e in ENGINES:
@@ -161,7 +166,7 @@ def main():
             continue
         merged, scored = merge(work, runs, name, splits)
         runs.update(merged)
-        folders = [name] + [f"{name}.{k}" for k in range(2, splits + 1)]
+        folders = split_folders(name, splits)
         # The splits each run has scores of; its figures are means over them.
         finished = {k: [f for f in folders if v.get(f) is not None] for k, v in scored.items()}
         # The runs that count for the bars: serial, or parallel when a tool

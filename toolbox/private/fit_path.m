@@ -87,8 +87,9 @@ if isempty(G)
     G = gradient(d, W0);
 end
 top = max(abs(G), [], 2);
-entering = ~any(Ws ~= 0, 2) & f > 0 & top > lambda1 * f;
-in = any(Ws ~= 0, 2) | f == 0 | entering;
+weighted = any(Ws ~= 0, 2);
+entering = ~weighted & f > 0 & top > lambda1 * f;
+in = weighted | f == 0 | entering;
 near = ~in & top >= 0.8 * lambda1 * f;
 if numel(f) <= 1000
     % Few features: sweeping the near ones costs less than the round
