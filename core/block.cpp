@@ -183,29 +183,7 @@ void unspread(const problem &p, const scratch &s, std::int32_t i)
             s.x_col[p.Xc->rows[m]] = 0.0;
 }
 
-// The sums over the samples of a_i and g: four running sums, row k's term
-// added to part k mod 4, each from +0.0 in row order, and then
-// (part0 + part1) + (part2 + part3). Four sums rather than one let the additions
-// overlap (one sum's chain of additions is what the coordinate descent
-// waits on); the order is written out here, as every order in the core is.
-template <typename Term> inline double row_sum4(std::int32_t ns, Term term)
-{
-    double part0 = 0.0, part1 = 0.0, part2 = 0.0, part3 = 0.0;
-    std::int32_t k = 0;
-    for (; k + 4 <= ns; k += 4) {
-        part0 = term(k) + part0;
-        part1 = term(k + 1) + part1;
-        part2 = term(k + 2) + part2;
-        part3 = term(k + 3) + part3;
-    }
-    if (k < ns)
-        part0 = term(k) + part0;
-    if (k + 1 < ns)
-        part1 = term(k + 1) + part1;
-    if (k + 2 < ns)
-        part2 = term(k + 2) + part2;
-    return (part0 + part1) + (part2 + part3);
-}
+// The sums over the samples of a_i and g are row_sum4's (colmajor.h).
 
 // The same sums over the stored rows of compressed column i alone, term(m,
 // k) being stored value m's, in row k: the rows not stored would add +-0.0

@@ -57,8 +57,21 @@ struct solve_options {
     // no curvature of a visit but a method of its own (core/block.cpp): per
     // class, a proximal Newton step on the whole column, its quadratic model
     // maximised by coordinate descent, then a line search on the objective
-    // that keeps only ascents; it draws nothing from rand().
-    enum curvature_kind { classes, quarter, newton, block } curvature = classes;
+    // that keeps only ascents; it draws nothing from rand(). optimum runs
+    // block's sweeps in rounds, with moves of its own between them (a shift
+    // of each feature's class weights, Newton steps on the free weights),
+    // and stops when F is within tol of its optimum relative to |F|, as the
+    // optimality conditions measure it (core/optimum.cpp).
+    enum curvature_kind { classes, quarter, newton, block, optimum } curvature = classes;
+};
+
+// What the optimum method says of its end: the distance it stopped at
+// (relative to |F|), F there, whether the distance is tol or less, and,
+// when gradient is given (nd x nc), the log-likelihood's gradient there.
+struct distance {
+    double gap = 0, objective = 0;
+    bool settled = false;
+    double *gradient = nullptr;
 };
 
 // What each sweep did: diffs[n] (the relative change the stopping rule
@@ -81,6 +94,6 @@ void dovex_solve(double *W, const double *X, const std::int32_t *x_at,
                  const std::int32_t *x_rows, const double *Y, double *XW, double *E, double *Z,
                  double lambda1, double lambda2, double tol, double max_sweeps, std::int32_t nd,
                  std::int32_t ns, std::int32_t ny, std::int32_t nc, const solve_options &opts,
-                 sweep_record &record);
+                 sweep_record &record, distance *out = nullptr);
 
 #endif

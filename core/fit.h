@@ -88,11 +88,13 @@ void release(work &w);
 void record_sweep(sweep_record &record, double diff, double visits);
 
 // dovex_solve's fits (solve.cpp picks one): the sweeps of dovex_approx.cpp
-// generalised, and the block method of block.cpp.
+// generalised, the block method of block.cpp, and the rounds of optimum.cpp.
 void solve_fit(const problem &p, double tol, double max_sweeps, bool display,
                sweep_record &record);
 void block_fit(const problem &p, double tol, double max_sweeps, bool display,
                sweep_record &record);
+void optimum_fit(const problem &p, double tol, double max_sweeps, bool display,
+                 sweep_record &record, distance *out);
 
 // features.cpp
 std::int32_t listed_row_count(const double *X, std::int32_t nd, std::int32_t ns);

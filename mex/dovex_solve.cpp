@@ -97,8 +97,8 @@ bool check_flag(const mxArray *v, const char *name, bool *flag)
     return false;
 }
 
-// opts.method: 'bound' (dovex_fit's curvature bound), 'quarter', 'newton'
-// or 'block'. mxArrayToString reads a char array alike in every host; a
+// opts.method: 'bound' (dovex_fit's curvature bound), 'quarter', 'newton',
+// 'block' or 'optimum'. mxArrayToString reads a char array alike in every host; a
 // NUL element ends its text early, so the element count must match too, or
 // ['newton' 0] would pass for 'newton'.
 bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
@@ -109,7 +109,8 @@ bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
     } methods[] = {{"bound", solve_options::classes},
                    {"quarter", solve_options::quarter},
                    {"newton", solve_options::newton},
-                   {"block", solve_options::block}};
+                   {"block", solve_options::block},
+                   {"optimum", solve_options::optimum}};
     char *text = mxIsChar(v) && mxGetM(v) == 1 ? mxArrayToString(v) : nullptr;
     bool found = false;
     for (const auto &m : methods)
@@ -122,7 +123,8 @@ bool check_method(const mxArray *v, solve_options::curvature_kind *kind)
         mxFree(text);
     if (!found)
         mexErrMsgIdAndTxt("dovex_solve:badOption",
-                          "opts.method must be 'bound', 'quarter', 'newton' or 'block'.");
+                          "opts.method must be 'bound', 'quarter', 'newton', 'block' or "
+                          "'optimum'.");
     return found;
 }
 
@@ -202,14 +204,22 @@ mxArray *matrix(const double *v, std::int32_t rows, std::int32_t cols)
     return a;
 }
 
-mxArray *info_of(const sweep_record &r, bool done)
+// The record; for the optimum method (end non-null) also the distance it
+// ended at, F there and the gradient (an nd x nc mxArray of the caller's).
+mxArray *info_of(const sweep_record &r, bool done, const distance *end, mxArray *gradient)
 {
-    const char *fields[] = {"sweeps", "diffs", "visits", "converged"};
-    mxArray *info = mxCreateStructMatrix(1, 1, 4, fields);
+    const char *fields[] = {"sweeps", "diffs", "visits", "converged", "gap", "objective",
+                            "gradient"};
+    mxArray *info = mxCreateStructMatrix(1, 1, end ? 7 : 4, fields);
     mxSetField(info, 0, "sweeps", mxCreateDoubleScalar(r.sweeps));
     mxSetField(info, 0, "diffs", matrix(r.diffs, r.sweeps, 1));
     mxSetField(info, 0, "visits", matrix(r.visits, r.sweeps, 1));
     mxSetField(info, 0, "converged", mxCreateLogicalScalar(done));
+    if (end) {
+        mxSetField(info, 0, "gap", mxCreateDoubleScalar(end->gap));
+        mxSetField(info, 0, "objective", mxCreateDoubleScalar(end->objective));
+        mxSetField(info, 0, "gradient", gradient);
+    }
     return info;
 }
 
@@ -260,10 +270,18 @@ extern "C" DOVEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, co
     if (nd32 * nc32 > 0)
         std::memcpy(W, mxGetPr(prhs[2]), static_cast<std::size_t>(nd32 * nc32) * sizeof(double));
     sweep_record record;
+    const bool optimum = opts.curvature == solve_options::optimum;
+    distance end;
+    mxArray *gradient = nullptr;
+    if (optimum && nlhs >= 2) {
+        gradient = mxCreateDoubleMatrix(nd32, nc32, mxREAL);
+        end.gradient = mxGetPr(gradient);
+    }
     dovex_solve(W, mxGetPr(prhs[0]), at, rows, mxGetPr(prhs[1]), XW, E, Z, lambda1, lambda2, tol,
-                max_sweeps, nd32, ns32, ny, nc32, opts, record);
+                max_sweeps, nd32, ns32, ny, nc32, opts, record, optimum ? &end : nullptr);
     if (nlhs >= 2)
-        plhs[1] = info_of(record, converged(record, W, nd32 * nc32, tol));
+        plhs[1] = info_of(record, optimum ? end.settled : converged(record, W, nd32 * nc32, tol),
+                          optimum ? &end : nullptr, gradient);
     // The predictors at W, as the fit kept them: the next call from W can
     // start from them without forming X*W, and so keeps their bits.
     if (nlhs == 3)

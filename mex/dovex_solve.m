@@ -68,6 +68,27 @@
 %                        and a third of its time. It draws nothing from rand();
 %                        its visits count the coordinate descent's visits,
 %                        a feature's once per inner pass it takes part in.
+%              'optimum' 'block' sweeps in rounds of 2, 4, 8, ... 32, until
+%                        the objective F is within tol of its optimum,
+%                        relative to |F|: tol is that distance here, not a
+%                        change per sweep. After each round every
+%                        feature's class weights are shifted by the one
+%                        number that lowers its penalty most (no
+%                        probability changes), and once the rounds slow
+%                        down, Newton steps on the free weights (those not
+%                        zero, and zero ones that violate their condition),
+%                        every sign held, each kept only when F rises. The
+%                        distance is measured from the optimality
+%                        conditions: with r a weight's violation of its
+%                        condition (g = lambda1*f*sign(w) + lambda2*f*w for
+%                        w not zero, |g| <= lambda1*f for w zero; g the
+%                        log-likelihood's gradient) and a F's curvature
+%                        along it, the gains r^2/(2a) summed, and then the
+%                        Newton step's gain on the free weights together;
+%                        the fit stops when that is tol or less. It sees
+%                        only the features of X: a caller that left some
+%                        out checks their zero weights itself. What the
+%                        toolbox fits with.
 %
 %   info is a struct:
 %     sweeps     the number of sweeps that ran
@@ -81,7 +102,11 @@
 %     converged  true when the loop ended because the last diff was tol or
 %                less, or because W stayed all zero (a diff of 0/0); false
 %                when it ran out of sweeps, never started, or ended on NaN
-%                weights
+%                weights. 'optimum': true when the distance is tol or less
+%   and with method 'optimum' also:
+%     gap        the distance to the optimum it ended at, relative to |F|
+%     objective  F at W
+%     gradient   nd-by-nc, the weighted log-likelihood's gradient at W
 %
 %   The identity. With W0 all zeros, no opts (or every factor and weight 1,
 %   display true, method 'bound'), DOVEX_SOLVE returns dovex_fit's W bit for
@@ -197,13 +222,51 @@ end
 %! [X, Y] = small_problem ();
 %! f = [1; 2; 0.5; 0];
 %! s = 0.5 + mod ((1:150)', 4);
-%! for method = {"bound", "quarter", "newton", "block"}
+%! for method = {"bound", "quarter", "newton", "block", "optimum"}
 %!   opts = struct ("penalty", f, "weights", s, "display", false, "method", method{1});
 %!   [W, info] = solve (X, Y, zeros (4, 3), 2, 0.3, 1e-12, 1e5, opts);
 %!   assert (info.converged);
 %!   assert (worst_violation (X, Y, W, 2, 0.3, f, s) < 1e-6);
 %!   assert (all (W(4,:) != 0));   # the unpenalised column is used
 %! endfor
+%! ## 'optimum' says how close it is, F there and the gradient
+%! assert (info.gap <= 1e-12);
+%! S = X * W;
+%! logP = S - max (S, [], 2) - log (sum (exp (S - max (S, [], 2)), 2));
+%! F = sum (s .* sum (Y .* logP, 2)) - sum (f .* (2 * sum (abs (W), 2) + 0.15 * sum (W .^ 2, 2)));
+%! assert (info.objective, F, 1e-10 * abs (F));
+%! assert (info.gradient, X' * (s .* (Y - exp (logP))), 1e-9 * max (abs (X(:))) * sum (s));
+
+%!test  # 'optimum' ascends in every call, Newton steps included, and gives the same bits every run
+%! [X, Y] = small_problem ();
+%! X(:, 3) = X(:, 1) + 0.1 * X(:, 3);   # correlated features, where Newton steps pay
+%! s = 1 + mod ((1:150)', 2);
+%! objective = @(W) sum (s .* sum (Y .* (X * W - log (sum (exp (X * W), 2))), 2)) - 0.2 * sum (abs (W(:))) - 0.01 * sum (W(:) .^ 2);
+%! opts = struct ("display", false, "method", "optimum", "weights", s);
+%! W = zeros (4, 3);
+%! previous = objective (W);
+%! for k = 1:6
+%!   ## tol -1 is never met: 20 sweeps a call, past the round that starts the Newton steps
+%!   [W, info] = solve (X, Y, W, 0.2, 0.02, -1, 20, opts);
+%!   assert (objective (W) >= previous - 1e-12 * abs (previous));
+%!   assert (info.objective, objective (W), 1e-9 * abs (objective (W)));
+%!   previous = objective (W);
+%! endfor
+%! assert (! info.converged);
+%! [W1, i1, XW1] = solve (X, Y, zeros (4, 3), 0.2, 0.02, 1e-10, 1e4, opts);
+%! [W2, i2, XW2] = solve (X, Y, zeros (4, 3), 0.2, 0.02, 1e-10, 1e4, opts);
+%! assert (i1.converged && i1.gap <= 1e-10);
+%! assert ({typecast(W2(:), "uint64"), typecast(XW2(:), "uint64"), i2}, ...
+%!         {typecast(W1(:), "uint64"), typecast(XW1(:), "uint64"), i1});
+%! ## X in compressed columns: the same optimum
+%! [Ws, is] = solve (sparse (X .* (abs (X) > 0.3)), Y, zeros (4, 3), 0.2, 0.02, 1e-12, 1e4, opts);
+%! [Wf, if_] = solve (X .* (abs (X) > 0.3), Y, zeros (4, 3), 0.2, 0.02, 1e-12, 1e4, opts);
+%! assert (is.converged && if_.converged);
+%! assert (Ws, Wf, 1e-6 * max (abs (Wf(:))));
+%! ## fewer sweeps than the block method to the same optimum
+%! [Wb, ib] = solve (X, Y, zeros (4, 3), 0.2, 0.02, 1e-12, 1e5, setfield (opts, "method", "block"));
+%! assert (i1.sweeps < ib.sweeps, "sweeps %d and %d", i1.sweeps, ib.sweeps);
+%! assert (objective (W1), objective (Wb), 1e-8 * abs (objective (Wb)));
 
 %!test  # 'quarter', 'newton' and 'block' ascend at every sweep, each in fewer sweeps than the one before
 %! [X, Y] = small_problem ();
@@ -293,5 +356,5 @@ end
 %!error <opts.weights must be finite and 0 or more; element 150 is Inf> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", [ones(149, 1); Inf]))
 %!error <opts.weights must be a full real double vector; it is single> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("weights", single (ones (150, 1))))
 %!error <opts.display must be true or false> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("display", "yes"))
-%!error <opts.method must be 'bound', 'quarter', 'newton' or 'block'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", "Newton"))
-%!error <opts.method must be 'bound', 'quarter', 'newton' or 'block'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", ["newton", char(0)]))
+%!error <opts.method must be 'bound', 'quarter', 'newton', 'block' or 'optimum'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", "Newton"))
+%!error <opts.method must be 'bound', 'quarter', 'newton', 'block' or 'optimum'> dovex_solve (X, Y, W0, XW, E, Z, args{:}, struct ("method", ["newton", char(0)]))

@@ -212,7 +212,7 @@ for f = 1:nfolds
     for k = 1:n
         m = models{f, k};
         if isempty(m.failure)
-            [v, P] = held_out(m, classes, Xh, held, d, y);
+            [v, P] = held_out(m, Xh, held, d, y);
             for i = 1:numel(names)
                 score.(names{i})(f, k) = v(i);
             end
@@ -307,7 +307,7 @@ else
         held = fold == f;
         for j = 1:2
             if isempty(models{f, chosen(j)}.failure)
-                [~, predictions(held, :, j)] = held_out(models{f, chosen(j)}, classes, X(held, :), held, d, y);
+                [~, predictions(held, :, j)] = held_out(models{f, chosen(j)}, X(held, :), held, d, y);
             end
         end
     end
@@ -371,9 +371,13 @@ end
 % A fold's fit on its held-out samples Xh (X(held, :)): the measures
 % [loss, error, balanced, auc, accuracy] and the class probabilities (the
 % offset included).
-function [v, P] = held_out(m, classes, Xh, held, d, y)
-m.classes = classes;
-[~, ~, scores] = dovex_predict(m, Xh);
+function [v, P] = held_out(m, Xh, held, d, y)
+% dovex_predict's scores, without its checks of X, which the data's passed.
+nd = size(Xh, 2);
+scores = full(Xh * m.W(1:nd, :));
+if m.bias
+    scores = bsxfun(@plus, scores, m.W(end, :));
+end
 [P, logP] = log_softmax(scores + d.offset(held, :));
 yh = y(held);
 s = d.weights(held);

@@ -38,8 +38,11 @@
 %     'Lambda2'      the L2 penalty; default Lambda1 / 10.
 %     'Tol'          stop once the objective is within Tol of its optimum,
 %                    relative, as its optimality conditions say; 0 or more,
-%                    default 1e-7. The fit runs dovex_solve's block method
-%                    in rounds of 2, 4, 8, ... up to 32 sweeps. After each,
+%                    default 1e-7. The fit is dovex_solve's optimum method:
+%                    its block method in rounds of 2, 4, 8, ... up to 32
+%                    sweeps, on the features with a weight or whose
+%                    condition fails (the others are checked at the end,
+%                    and join when theirs fails). After each round,
 %                    every feature's class weights move by the one number
 %                    that lowers its penalty most (which changes no
 %                    probability), and the conditions of the optimum are

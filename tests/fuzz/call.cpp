@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -44,11 +45,11 @@ enum { f_penalty, f_weights, f_display, f_method };
 const struct {
     const char *units;
     std::size_t n;
-} method_texts[] = {{"bound", 5},   {"quarter", 7}, {"newton", 6}, {"Newton", 6},
-                    {"bound\0", 6}, {"", 0},        {"newtons", 7}, {"fista", 5}};
-const char *const method_names[] = {"bound", "quarter", "newton"};
+} method_texts[] = {{"bound", 5},   {"quarter", 7}, {"newton", 6},  {"Newton", 6}, {"bound\0", 6},
+                    {"", 0},        {"newtons", 7}, {"fista", 5}, {"optimum", 7}};
+const char *const method_names[] = {"bound", "quarter", "newton", "optimum"};
 const solve_options::curvature_kind method_kinds[] = {solve_options::classes, solve_options::quarter,
-                                                      solve_options::newton};
+                                                      solve_options::newton, solve_options::optimum};
 
 const double palette[32] = {
     0.0,
@@ -265,7 +266,7 @@ arg describe_opts(reader &in, const model &m)
         if (fk & 0x80)
             f.unset = true;
         else if ((fk & 0x40) && f.name == f_method)
-            f.text = in.byte() % 8;
+            f.text = in.byte() % std::size(method_texts);
         else
             f.value = describe_kind(fk & 0x3f, in,
                                     f.name == f_penalty   ? std::vector<std::size_t>{m.nd, 1}
@@ -511,7 +512,7 @@ bool method_of(const field &f, solve_options::curvature_kind *kind)
     if (v.cls != mxCHAR_CLASS || v.sparse || !v.data || v.rows() != 1)
         return false;
     const auto *u = static_cast<const char16_t *>(mxGetData(v.a));
-    for (int k = 0; k < 3; k++) {
+    for (std::size_t k = 0; k < std::size(method_names); k++) {
         const std::size_t n = std::strlen(method_names[k]);
         bool same = v.numel() == n;
         for (std::size_t i = 0; same && i < n; i++)
@@ -751,6 +752,53 @@ void check_info(const mxArray *info, const reference_record &rec, const std::vec
             "info.converged is not as its definition says");
 }
 
+// A fit of the optimum method, which has no reference: what it returns is
+// of the right shapes, it draws nothing from rand(), converged says the
+// distance is tol or less, and a second call gives the same bits.
+void check_optimum(const std::vector<arg> &a, const std::vector<int> &at, int nlhs,
+                   mxArray *const plhs[], int next_draw, unsigned seed)
+{
+    const std::size_t nd = a[at[r_x]].cols(), nc = a[at[r_xw]].cols(), ns = a[at[r_x]].rows();
+    std::srand(seed);
+    require(next_draw == std::rand(), "the optimum method drew from rand()");
+    const double max_sweeps = mxGetPr(a[at[r_sweeps]].a)[0];
+    const double tol = mxGetPr(a[at[r_tol]].a)[0];
+    if (nlhs >= 2) {
+        const mxArray *info = plhs[1];
+        require(info && mxIsStruct(info) && mxGetNumberOfFields(info) == 7,
+                "info of the optimum method is not a struct of seven fields");
+        const mxArray *sweeps = mxGetField(info, 0, "sweeps"), *diffs = mxGetField(info, 0, "diffs");
+        const mxArray *gap = mxGetField(info, 0, "gap"), *conv = mxGetField(info, 0, "converged");
+        const mxArray *gradient = mxGetField(info, 0, "gradient");
+        const mxArray *objective = mxGetField(info, 0, "objective");
+        require(sweeps && mxGetNumberOfElements(sweeps) == 1 && mxGetPr(sweeps)[0] >= 0 &&
+                    (mxGetPr(sweeps)[0] == 0 || mxGetPr(sweeps)[0] <= max_sweeps) && diffs &&
+                    mxGetM(diffs) == static_cast<std::size_t>(mxGetPr(sweeps)[0]),
+                "info.sweeps is above max_sweeps or not the number of diffs",
+                std::to_string(sweeps ? mxGetPr(sweeps)[0] : -1) + " sweeps, max_sweeps " +
+                    std::to_string(max_sweeps));
+        require(gap && objective && mxGetNumberOfElements(gap) == 1 &&
+                    mxGetNumberOfElements(objective) == 1 && gradient &&
+                    mxGetM(gradient) == nd && mxGetN(gradient) == nc,
+                "info.gap, objective or gradient of the wrong shape");
+        require(conv && mxIsLogical(conv) && (!mxGetLogicals(conv)[0] || mxGetPr(gap)[0] <= tol),
+                "info.converged with a distance above tol");
+    }
+    if (nlhs == 3)
+        require(mxGetM(plhs[2]) == ns && mxGetN(plhs[2]) == nc, "the third output is not ns x nc");
+    std::vector<const mxArray *> prhs;
+    for (const arg &g : a)
+        prhs.push_back(g.a);
+    mxArray *again[4] = {nullptr, nullptr, nullptr, nullptr};
+    standin_outcome out;
+    standin_clear_output();
+    mex_call(solve_module, 1, again, static_cast<int>(prhs.size()), prhs.data(), &out);
+    standin_clear_output();
+    require(!out.failed && again[0] && same_w(mxGetPr(plhs[0]), mxGetPr(again[0]), nd * nc, true),
+            "a second call of the optimum method gave other bits");
+    mxDestroyArray(again[0]);
+}
+
 // The fit the module should have made, from the core (dovex_fit) or the
 // reference (dovex_solve) on copies of the same inputs (with X full, for a
 // sparse X full(X)), from the same rand() state; the rand() draws the same
@@ -787,6 +835,10 @@ void check_fit(const model &m, const std::vector<arg> &a, const std::vector<int>
     const std::int32_t counts[4] = {static_cast<std::int32_t>(nd), static_cast<std::int32_t>(ns),
                                     static_cast<std::int32_t>(ny), static_cast<std::int32_t>(nc)};
     const bool sparse = a[at[r_x]].sparse;
+    if (m.solve && x.opts.curvature == solve_options::optimum) {
+        check_optimum(a, at, m.nlhs, plhs, next_draw, m.seed);
+        return;
+    }
     reference_record rec;
     standin_clear_output();
     std::srand(m.seed);
@@ -986,8 +1038,9 @@ bool run_call(const std::uint8_t *data, std::size_t size)
         if (out.failed)
             std::fprintf(stderr, "error %s: %s\n", out.id, out.message);
         else if (plhs[0])
-            std::fprintf(stderr, "W %zux%zu, %zu progress lines\n", mxGetM(plhs[0]),
-                         mxGetN(plhs[0]), evals);
+            std::fprintf(stderr, "W %zux%zu, %zu progress lines%s\n", mxGetM(plhs[0]),
+                         mxGetN(plhs[0]), evals,
+                         x.opts.curvature == solve_options::optimum ? ", method optimum" : "");
         else
             std::fprintf(stderr, "no output\n");
     }

@@ -158,7 +158,8 @@ end
 % spread is set to zero.
 function [X, norm, spread, mu, constant] = standardise(X, centre)
 [ns, nd] = size(X);
-norm = full(max(abs(X), [], 1));
+% Largest magnitudes without a copy of X (abs would make one).
+norm = full(max(max(X, [], 1), -min(X, [], 1)));
 if isempty(norm)
     norm = zeros(1, nd);
 end
@@ -180,7 +181,7 @@ else
     X = bsxfun(@rdivide, X, norm);
     mu = sum(X, 1) / ns;
     centred = bsxfun(@minus, X, mu);
-    spread = sqrt(sum(centred .^ 2, 1) / (ns - 1));
+    spread = sqrt(dot(centred, centred, 1) / (ns - 1));
     constant = ~(spread > 0);
     spread(constant) = 1;
     if centre
