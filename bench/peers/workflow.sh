@@ -25,8 +25,11 @@ start=$(date +%s)
 here=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$here"
 . tools/deps.sh
+# An optimised BLAS for all three tools, as users have it: Debian's octave
+# recommends libopenblas0, and MATLAB ships its own. The single-threaded
+# build, so that a serial run uses one core whatever it multiplies.
 need_packages cmake g++ make octave liboctave-dev octave-parallel \
-    r-cran-glmnet r-cran-mlbench r-cran-doparallel python3-sklearn
+    r-cran-glmnet r-cran-mlbench r-cran-doparallel python3-sklearn libopenblas0-serial
 
 real=(digits vehicle vowel dna satellite soybean letter zoo)
 synthetic=(brain text)
@@ -97,7 +100,8 @@ echo "Machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores
      "load average at the start $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Versions: $(octave-cli --version | head -1);" \
      "R glmnet $(Rscript -e 'cat(format(packageVersion("glmnet")))');" \
-     "scikit-learn $(/usr/bin/python3 -c 'import sklearn; print(sklearn.__version__)')"
+     "scikit-learn $(/usr/bin/python3 -c 'import sklearn; print(sklearn.__version__)');" \
+     "BLAS $(basename "$(dirname "$(readlink -f /usr/lib/x86_64-linux-gnu/libblas.so.3)")")"
 echo
 
 # One run, with its timeout; its result line, or a line saying how it ended.
