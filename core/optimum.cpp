@@ -23,8 +23,9 @@
 // correlated, and the second counts the free weights as a whole instead:
 // with each sign held F is smooth in them, and the Newton step gains its
 // quadratic model's q'x/2. The method stops when the second measure is tol
-// or less; it only sees the features it is given, and a caller that left
-// some out checks their zero weights itself.
+// or less, after taking that measure's step when it raises F; it only sees
+// the features it is given, and a caller that left some out checks their
+// zero weights itself.
 //
 // None of this is the sweeps' exact arithmetic: the method is deterministic
 // (the same bits on every run, from the file's fixed order of operations
@@ -448,7 +449,10 @@ double newton_direction(const problem &p, const scratch &s, std::int32_t n, cons
                         const double *h, double *q, double *x)
 {
     off_shifts(p, s, q);
-    if (static_cast<double>(p.ns) * n * n <= direct_work && newton_exact(p, s, n, h, q, x)) {
+    // (At least one sample counted: without any, H is lambda2 alone, and its
+    // size must still be bounded.)
+    const double samples = p.ns > 1 ? p.ns : 1;
+    if (samples * n * n <= direct_work && newton_exact(p, s, n, h, q, x)) {
         double qx = 0.0;
         for (std::int32_t u = 0; u < n; u++)
             qx = qx + q[u] * x[u];

@@ -50,16 +50,17 @@
 %                    gradient, r is how far g is from lambda1*f*sign(w) +
 %                    lambda2*f*w (w not zero), or beyond lambda1*f (w zero).
 %                    Once the r of the weights taken one at a time say the
-%                    fit is within Tol, or the sweeps slow down, the weights
-%                    not zero and those with r above zero are taken
-%                    together: the Newton step of the objective in them,
-%                    each sign held, gains q'*x/2 (q the r with their
-%                    signs, x the step). That gain over |objective| is the
-%                    distance to the optimum the fit reports (model.gap);
-%                    the fit has converged when it is Tol or less. A step
-%                    that raises the objective is taken, so that fits on
-%                    correlated features end in a few steps where sweeps
-%                    alone would take hundreds.
+%                    fit is within Tol, or after the first round when the
+%                    zero weights are nearly settled, the weights not zero
+%                    and those with r above zero are taken together: the
+%                    Newton step of the objective in them, each sign held,
+%                    gains q'*x/2 (q the r with their signs, x the step).
+%                    That gain over |objective| is the distance to the
+%                    optimum the fit reports (model.gap); the fit has
+%                    converged when it is Tol or less. A step that raises
+%                    the objective is taken, the last one too, so that fits
+%                    on correlated features end in a few steps where sweeps
+%                    alone would take hundreds, and usually far inside Tol.
 %     'MaxSweeps'    the largest number of sweeps; default 1000. A fit that
 %                    stops there without converging warns (dovex:notConverged).
 %     'Bias'         true (default) fits an unpenalised intercept per class,
