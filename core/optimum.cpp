@@ -527,7 +527,7 @@ check measure(const problem &p, const scratch &s, bool newton)
             s.V[kj] = weight(p, k) * (s.P[kj] * (1.0 - s.P[kj]));
         }
     // The gradient and the curvature of every weight: X' R and (X.^2)' V,
-    // a compressed column walked once for all classes.
+    // over a compressed column's stored rows alone.
     for (std::int32_t i = 0; i < nd; i++) {
         if (p.Xc) {
             for (std::int32_t j = 0; j < nc; j++) {
