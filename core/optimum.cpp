@@ -330,17 +330,24 @@ void times_h(const problem &p, const scratch &s, std::int32_t n, const double *h
     }
 }
 
+// Whether every class weight of feature i is free in the Newton system:
+// then the same change of all of them, which changes no probability, is a
+// direction H curves by lambda2 alone.
+bool all_free(const problem &p, const scratch &s, std::int32_t i)
+{
+    for (std::int32_t j = 0; j < p.nc; j++)
+        if (s.slot[i + p.nd * j] < 0)
+            return false;
+    return true;
+}
+
 // v less, on each feature whose class weights are all free, their mean:
-// along that direction (the same change of all of them, which changes no
-// probability) H curves by lambda2 alone, where the iteration would crawl,
-// and row_shift has taken what it holds.
+// along that direction the iteration would crawl, and row_shift has taken
+// what it holds.
 void off_shifts(const problem &p, const scratch &s, double *v)
 {
     for (std::int32_t i = 0; i < p.nd; i++) {
-        bool all = true;
-        for (std::int32_t j = 0; j < p.nc && all; j++)
-            all = s.slot[i + p.nd * j] >= 0;
-        if (!all)
+        if (!all_free(p, s, i))
             continue;
         double mean = 0.0;
         for (std::int32_t j = 0; j < p.nc; j++)
@@ -360,6 +367,10 @@ bool newton_exact(const problem &p, const scratch &s, std::int32_t n, const doub
 {
     const std::int32_t ns = p.ns;
     double *H = doubles(static_cast<std::int64_t>(n) * n);
+    // Element (r, c) of H, n x n.
+    const auto at = [&](std::int32_t r, std::int32_t c) -> double & {
+        return H[r + static_cast<std::int64_t>(n) * c];
+    };
     double *cols = doubles(static_cast<std::int64_t>(n) * ns); // x_i of each free weight
     double *scaled = doubles(static_cast<std::int64_t>(n) * ns); // s x_i p_j
     for (std::int32_t u = 0; u < n; u++) {
@@ -382,23 +393,19 @@ bool newton_exact(const problem &p, const scratch &s, std::int32_t n, const doub
             const double sum =
                 j == jv ? row_sum4(ns, [&](std::int32_t k) { return b_u[k] * (x_v[k] * (1.0 - pv[k])); })
                         : -row_sum4(ns, [&](std::int32_t k) { return b_u[k] * (x_v[k] * pv[k]); });
-            H[u + static_cast<std::int64_t>(n) * v] = sum;
+            at(u, v) = sum;
         }
-        H[u + static_cast<std::int64_t>(n) * u] = H[u + static_cast<std::int64_t>(n) * u] + h[u];
-        top = H[u + static_cast<std::int64_t>(n) * u] > top ? H[u + static_cast<std::int64_t>(n) * u] : top;
+        at(u, u) = at(u, u) + h[u];
+        top = at(u, u) > top ? at(u, u) : top;
     }
     for (std::int32_t i = 0; i < p.nd; i++) {
-        bool all = true;
-        for (std::int32_t j = 0; j < p.nc && all; j++)
-            all = s.slot[i + p.nd * j] >= 0;
-        if (!all)
+        if (!all_free(p, s, i))
             continue;
         for (std::int32_t a = 0; a < p.nc; a++)
             for (std::int32_t b = 0; b < p.nc; b++) {
                 const std::int32_t u = s.slot[i + p.nd * a], v = s.slot[i + p.nd * b];
                 if (u <= v)
-                    H[u + static_cast<std::int64_t>(n) * v] =
-                        H[u + static_cast<std::int64_t>(n) * v] + top / p.nc;
+                    at(u, v) = at(u, v) + top / p.nc;
             }
     }
     mxFree(cols);
@@ -407,13 +414,13 @@ bool newton_exact(const problem &p, const scratch &s, std::int32_t n, const doub
     bool definite = true;
     for (std::int32_t c = 0; c < n && definite; c++) {
         for (std::int32_t r = 0; r <= c; r++) {
-            double sum = H[r + static_cast<std::int64_t>(n) * c];
+            double sum = at(r, c);
             for (std::int32_t m = 0; m < r; m++)
-                sum = sum - H[m + static_cast<std::int64_t>(n) * r] * H[m + static_cast<std::int64_t>(n) * c];
+                sum = sum - at(m, r) * at(m, c);
             if (r < c) {
-                H[r + static_cast<std::int64_t>(n) * c] = sum / H[r + static_cast<std::int64_t>(n) * r];
+                at(r, c) = sum / at(r, r);
             } else if (sum > 0 && std::isfinite(sum)) {
-                H[c + static_cast<std::int64_t>(n) * c] = std::sqrt(sum);
+                at(c, c) = std::sqrt(sum);
             } else {
                 definite = false;
             }
@@ -424,14 +431,14 @@ bool newton_exact(const problem &p, const scratch &s, std::int32_t n, const doub
         for (std::int32_t r = 0; r < n; r++) {
             double sum = q[r];
             for (std::int32_t m = 0; m < r; m++)
-                sum = sum - H[m + static_cast<std::int64_t>(n) * r] * x[m];
-            x[r] = sum / H[r + static_cast<std::int64_t>(n) * r];
+                sum = sum - at(m, r) * x[m];
+            x[r] = sum / at(r, r);
         }
         for (std::int32_t r = n - 1; r >= 0; r--) {
             double sum = x[r];
             for (std::int32_t m = r + 1; m < n; m++)
-                sum = sum - H[r + static_cast<std::int64_t>(n) * m] * x[m];
-            x[r] = sum / H[r + static_cast<std::int64_t>(n) * r];
+                sum = sum - at(r, m) * x[m];
+            x[r] = sum / at(r, r);
         }
     }
     mxFree(H);
